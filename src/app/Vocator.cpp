@@ -1,1 +1,96 @@
-int main() { return 0; }
+// The program: start-up, message loop and shut-down. Windowless until the windows exist: the
+// same data module, log file and exception capture as the tray application.
+#include "announce/DMod.h"
+#include "app/StartUp.h"
+#include "common/kxtools.h"
+#include "errorsystem/ErrorSystem.h"
+#include "errorsystem/JCLAutoException.h"
+#include "platform/ApplicationEvents.h"
+#include "platform/CodePage.h"
+#include "platform/DateTime.h"
+#include "platform/IniFile.h"
+#include "platform/Paths.h"
+#include "platform/TerminationSignals.h"
+#include "platform/Thread.h"
+#include "platform/VersionInfo.h"
+#include <QCoreApplication>
+#include <clocale>
+#include <cstdio>
+
+namespace {
+
+QStringList RawArguments(int argc, char** argv)
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    return arguments;
+}
+
+// The process code page comes from the ini file before anything is logged.
+void ApplyCodePage()
+{
+    const TIniFile ini(ChangeFileExt(ExecutablePath(), QStringLiteral(".ini")));
+    const QString codePage = ini.ReadString(QStringLiteral("common"), QStringLiteral("CodePage"), QString());
+    if (!codePage.isEmpty())
+        SetAnsiCodePage(codePage);
+}
+
+TJCLAutoExceptionErrorLog* CreateExceptionCapture(QObject* owner)
+{
+    auto* capture = new TJCLAutoExceptionErrorLog(owner);
+    capture->setObjectName(QStringLiteral("JCLAutoExceptionErrorLog"));
+    capture->SetLogToMemo(true);
+    capture->SetLogMemoIndex(1);
+    capture->Loaded();
+    return capture;
+}
+
+int RunProgram(int argc, char** argv, const QStringList& arguments)
+{
+    const TDateTime StarTime = Now();
+    TNotifyingApplication<QCoreApplication> app(argc, argv);
+    // Numbers are written and read with "." whatever the regional settings say.
+    std::setlocale(LC_NUMERIC, "C");
+    const QString AppName = ExtractFileName(ExecutablePath());
+
+    if (FindCmdLineSwitch(arguments, QStringLiteral("selftest")))
+        return RunSelfTest();
+
+    CreateExceptionCapture(&app);
+    auto* DM = new TDM(&app);
+    WriteToFile(QStringLiteral("Before ") + AppName + QStringLiteral(" Initialize... (v.") + GetPrgInfo(QStringLiteral("FileVersion")) +
+                QStringLiteral(") ThreadID:") + QString::number(CurrentThreadId()));
+    try {
+        DM->InitModule(QString(), QStringLiteral("DB"));
+    } catch (const Exception& E) {
+        const QString s = E.ClassName() + QStringLiteral(" - ") + E.Message();
+        WriteToFile(s);
+        std::fprintf(stderr, "%s\n", qPrintable(s));
+        return 1;
+    }
+    WriteToFile(QStringLiteral("After ") + AppName + QStringLiteral(" Initialize..."));
+
+    TTerminationSignals signals([](int) { QCoreApplication::quit(); });
+    QCoreApplication::exec();
+
+    DM->FinalizeModule();
+    const double hours = (Now() - StarTime) * 24;
+    WriteToFile(QStringLiteral("--== Exiting ") + AppName + QStringLiteral(" application (") + FormatFloat(hours, 2) + QStringLiteral(" h) ==--"));
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const QStringList arguments = RawArguments(argc, argv);
+    ApplyCodePage();
+    TLogSystemScope logSystem;
+    SetThreadName(QStringLiteral("Main"));
+    if (FindCmdLineSwitch(arguments, QStringLiteral("ver"))) {
+        WriteVersionsFile();
+        return 0;
+    }
+    return RunProgram(argc, argv, arguments);
+}

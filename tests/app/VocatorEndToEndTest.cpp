@@ -1,0 +1,125 @@
+#include "RecordedRuns.h"
+#include "TestSupport.h"
+#include <QFile>
+#include <QProcess>
+#include <gtest/gtest.h>
+
+using TestSupport::ReadRecordedRuns;
+using TestSupport::TTempDir;
+
+namespace {
+
+// The built vocator copied into a fresh folder, so that its ini and log files are the test's own.
+class WindowlessVocator : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        Program = Dir.File("vocator");
+        ASSERT_TRUE(QFile::copy(VOCATOR_PATH, Program));
+        QFile::setPermissions(Program, QFile::permissions(VOCATOR_PATH));
+        Process.setWorkingDirectory(Dir.Path());
+        Process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("RECORD_FILE", Dir.File("runs.txt"));
+        environment.remove("DISPLAY");
+        environment.remove("WAYLAND_DISPLAY");
+        Process.setProcessEnvironment(environment);
+    }
+    void TearDown() override
+    {
+        if (Process.state() != QProcess::NotRunning) {
+            Process.kill();
+            Process.waitForFinished();
+        }
+    }
+    void WriteIni(const QByteArray& text) { TestSupport::WriteFileBytes(Dir.File("vocator.ini"), text); }
+    QByteArray Log() const { return TestSupport::ReadFileBytes(Dir.File("vocator.log")); }
+    void Start(const QStringList& arguments = {})
+    {
+        Process.start(Program, arguments);
+        ASSERT_TRUE(Process.waitForStarted());
+    }
+    void Terminate()
+    {
+        Process.terminate();
+        ASSERT_TRUE(Process.waitForFinished(20000));
+        EXPECT_EQ(Process.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(Process.exitCode(), 0);
+    }
+
+    TTempDir Dir;
+    QString Program;
+    QProcess Process;
+};
+
+} // namespace
+
+// From its ini file the program speaks the welcome text through the configured program, logs its
+// start, "Work Opened" and, after SIGTERM, "Work Closed" and the exit line.
+TEST_F(WindowlessVocator, SpeaksWelcomeTextAndEndsOnSigterm)
+{
+    WriteIni(QString::fromUtf8("[common]\ntimer=200\nWelcomeMsg=Dobrý den\n[TTS]\nSAY_EXE=" RECORD_ARGS_PATH "\n").toUtf8());
+    Start();
+    ASSERT_TRUE(TestSupport::WaitUntil([&] { return ReadRecordedRuns(Dir.File("runs.txt")).size() == 1; }, 20000));
+    EXPECT_EQ(ReadRecordedRuns(Dir.File("runs.txt"))[0], (QStringList{"@", QString::fromUtf8("Dobrý den")}));
+    ASSERT_TRUE(TestSupport::WaitUntil([&] { return Log().contains("Work Opened"); }));
+    Terminate();
+    const QByteArray log = Log();
+    const qsizetype before = log.indexOf("\tBefore vocator Initialize... (v.");
+    const qsizetype after = log.indexOf("\tAfter vocator Initialize...");
+    const qsizetype opened = log.indexOf("\tWork Opened\r\n");
+    const qsizetype closed = log.indexOf("\tWork Closed\r\n");
+    const qsizetype exiting = log.indexOf("\t--== Exiting vocator application (0.00 h) ==--\r\n");
+    EXPECT_GE(before, 0);
+    EXPECT_TRUE(before < after && after < opened && opened < closed && closed < exiting) << log.constData();
+    EXPECT_TRUE(log.contains(") ThreadID:")) << log.constData();
+}
+
+// A missing speech program: the log holds the exception line with its stack, and the program
+// keeps ticking until it is told to stop.
+TEST_F(WindowlessVocator, MissingSpeechProgramIsLoggedWithStack)
+{
+    WriteIni("[common]\ntimer=100\nSlowTimer=100\nWelcomeMsg=x\n[TTS]\nSAY_EXE=($APPLICATION$)/no-such-say\n");
+    Start();
+    ASSERT_TRUE(TestSupport::WaitUntil([&] { return Log().count("Work Opened") >= 2; }, 20000)) << Log().constData();
+    Terminate();
+    const QByteArray log = Log();
+    EXPECT_TRUE(log.contains("Create process " + Dir.File("no-such-say").toUtf8() + " failed:")) << log.constData();
+    EXPECT_TRUE(log.contains("\tChyba:\tAkce()\tPuvod(TTimer: .DM.Timer)\t zneni: \"EScriptingException-> Create process ")) << log.constData();
+    EXPECT_TRUE(log.contains("\t\t\t")) << "stack lines follow the error line";
+}
+
+// "/VER" writes the identification lines to versions.txt in the current folder and starts
+// nothing else; "-ver" is no switch.
+TEST_F(WindowlessVocator, VersionSwitchWritesVersionsFile)
+{
+    Start({"/VER"});
+    ASSERT_TRUE(Process.waitForFinished(20000));
+    EXPECT_EQ(Process.exitCode(), 0);
+    const QByteArray versions = TestSupport::ReadFileBytes(Dir.File("versions.txt"));
+    EXPECT_TRUE(versions.contains("\t$Id: DMod.cpp,v ")) << versions.constData();
+    EXPECT_TRUE(versions.contains("\t$Id: Vocator.cpp,v ")) << versions.constData();
+    EXPECT_TRUE(versions.endsWith("\t\r\n")) << "the last entry is empty";
+    EXPECT_FALSE(QFile::exists(Dir.File("vocator.log")));
+}
+
+// The self-test checks the log file and the speech program, one line each, and fails when the
+// speech program is missing.
+TEST_F(WindowlessVocator, SelfTestReportsEachCheck)
+{
+    WriteIni("[TTS]\nSAY_EXE=" RECORD_ARGS_PATH "\n");
+    Process.setProcessChannelMode(QProcess::SeparateChannels);
+    Start({"/selftest"});
+    ASSERT_TRUE(Process.waitForFinished(60000));
+    QByteArray out = Process.readAllStandardOutput();
+    EXPECT_EQ(Process.exitCode(), 0) << out.constData();
+    EXPECT_TRUE(out.contains("selftest: log file: ok")) << out.constData();
+    EXPECT_TRUE(out.contains("selftest: speech program: ok")) << out.constData();
+
+    WriteIni("[TTS]\nSAY_EXE=/no/such/program\n");
+    Start({"/SelfTest"});
+    ASSERT_TRUE(Process.waitForFinished(60000));
+    out = Process.readAllStandardOutput();
+    EXPECT_NE(Process.exitCode(), 0);
+    EXPECT_TRUE(out.contains("selftest: speech program: FAILED")) << out.constData();
+}
