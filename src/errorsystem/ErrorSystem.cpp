@@ -318,5 +318,5 @@ void UnregisterMemo(ILogMemo* memo)
 {
     const TMemoSlotPtr slot = TakeOutOfRegistry(memo);
     if (slot)
-        (void)slot;
+        ProcessEventsUntil([&] { return !OthersDelivering(*slot); });
 }
