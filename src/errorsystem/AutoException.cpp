@@ -74,13 +74,11 @@ void TAutoExceptionErrorLog::DoOnRaiseRunTimeError() { DoRunTimeError(FRunTimeEr
 
 void TAutoExceptionErrorLog::WriteToErrorFile(QObject* Source, const QString& Text)
 {
-    const QString oneLine = QString(Text).replace(QStringLiteral("\r\n"), QStringLiteral(" "));
-    QString line;
-    if (Source)
-        line = QStringLiteral("Chyba:\tAkce(") + FTAText + QStringLiteral(")\tPuvod(") + QLatin1String(Source->metaObject()->className()) + QStringLiteral(": ")
-               + GetObjectPath(Source) + QStringLiteral(")\t zneni: \"") + oneLine + u'"';
-    else
-        line = QStringLiteral("Udalost:\t\"") + oneLine + u'"';
+    const QString quoted = u'"' + QString(Text).replace(QStringLiteral("\r\n"), QStringLiteral(" ")) + u'"';
+    const QString line = Source ? QStringLiteral("Chyba:\tAkce(%1)\tPuvod(%2: %3)\t zneni: ")
+                                          .arg(FTAText, QLatin1String(Source->metaObject()->className()), GetObjectPath(Source))
+                                      + quoted
+                                : QStringLiteral("Udalost:\t") + quoted;
     WriteToFile(line, FFileName);
     if (FLogToMemo)
         WriteToMemo(ToAnsi(line), FLogMemoIndex);

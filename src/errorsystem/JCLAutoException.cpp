@@ -14,14 +14,13 @@ std::mutex& DumpLock()
     return lock;
 }
 
+// Only the frames that are written get rendered: rendering reads debug information.
 QStringList LastStackLines(int itemCount)
 {
-    if (!HasLastExceptionStack())
-        return {};
-    QStringList lines = LastExceptionStack();
-    if (itemCount >= 0 && itemCount < lines.size())
-        lines.resize(itemCount);
-    return lines;
+    TRawStack stack = LastExceptionRawStack();
+    if (itemCount >= 0 && static_cast<std::size_t>(itemCount) < stack.Count)
+        stack.Count = static_cast<std::size_t>(itemCount);
+    return RenderStack(stack);
 }
 
 const QString StackIndent = QStringLiteral("\t\t");
