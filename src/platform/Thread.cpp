@@ -59,10 +59,15 @@ void ProcessEventsUntil(const std::function<bool()>& done)
 {
     const bool serveEvents = QCoreApplication::instance() && OnApplicationThread();
     while (!done()) {
-        if (serveEvents)
-            QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-        else
+        if (!serveEvents) {
             SleepMs(1);
+            continue;
+        }
+        // A wait inside the delivery of a posted event (a hand-over, say) is not woken by the glib
+        // dispatcher for the events already queued behind that one, so they are sent first.
+        QCoreApplication::sendPostedEvents();
+        if (!done())
+            QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     }
 }
 

@@ -3,7 +3,9 @@
 #include "TestSupport.h"
 #include "platform/ApplicationEvents.h"
 #include "platform/CodePage.h"
+#include <QCoreApplication>
 #include <QDir>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QPointer>
 #include <QTimer>
@@ -295,6 +297,35 @@ TEST_F(ExternalScripting, WaitKeepsTheMainThreadServing)
     EXPECT_EQ(secondRun, errProcessingScripting);
     EXPECT_EQ(runner.Product(), QStringList{"started"});
     EXPECT_EQ(counts.Complete, 1);
+}
+
+// An OnComplete handler that cancels waits for the writer, whose hand-over is queued behind the
+// reader's: it must be served there, or the wait never ends.
+TEST_F(ExternalScripting, CancelInOnCompleteServesTheQueuedWriter)
+{
+    TExternalScripting runner;
+    runner.SetExternalScriptor(Script("late reader", "exec 1>&-\n/bin/sleep 0.3\nexec /bin/cat > /dev/null\n"));
+    runner.SetSource(CzechLines(5000));
+    bool completed = false;
+    bool rescued = false;
+    QEventLoop loop;
+    QTimer rescue;
+    rescue.setSingleShot(true);
+    QObject::connect(&rescue, &QTimer::timeout, [&] {
+        rescued = true;
+        QCoreApplication::sendPostedEvents();
+    });
+    runner.OnComplete = [&](QObject*) {
+        rescue.start(5000);
+        runner.CancelScripting();
+        completed = true;
+        loop.quit();
+    };
+    EXPECT_EQ(runner.ExecScript(), 0);
+    SleepMs(1000); // both pipe threads queue their hand-overs meanwhile, the reader's first
+    loop.exec();
+    EXPECT_TRUE(completed);
+    EXPECT_FALSE(rescued);
 }
 
 // Cancelling returns at once although the program neither reads its large input nor closes its
