@@ -1,5 +1,6 @@
 #include "comm/kxasync_packets.h"
 #include "platform/CodePage.h"
+#include "QtPrinters.h"
 #include <gtest/gtest.h>
 #include <functional>
 #include <limits>
