@@ -1,6 +1,6 @@
 #include "errorsystem/AutoException.h"
 #include "errorsystem/ErrorSystem.h"
-#include "errorsystem/RunTimeErrorSeam.h"
+#include "errorsystem/ErrorSystem_terminal.h"
 #include "platform/ApplicationEvents.h"
 #include "platform/CodePage.h"
 #include "platform/DateTime.h"

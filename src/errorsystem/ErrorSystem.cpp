@@ -1,4 +1,6 @@
 #include "errorsystem/ErrorSystem.h"
+#include "errorsystem/ErrorSystem_categories.h"
+#include "errorsystem/ErrorSystem_texts.h"
 #include "platform/CodePage.h"
 #include "platform/DateTime.h"
 #include "platform/Paths.h"
@@ -279,15 +281,24 @@ void SetMaxLogFileSize(int bytes) { RotationMaxSize.store(bytes); }
 
 void StartLogSystem()
 {
-    std::scoped_lock lock(FileLock(), RegistryLock());
-    if (Running.load())
-        return;
-    DefaultLogFile() = ChangeFileExt(ExecutablePath(), QStringLiteral(".log"));
-    Running.store(true);
+    {
+        std::scoped_lock lock(FileLock(), RegistryLock());
+        if (Running.load())
+            return;
+        DefaultLogFile() = ChangeFileExt(ExecutablePath(), QStringLiteral(".log"));
+        Running.store(true);
+    }
+    // The error-code globals live exactly as long as the log system.
+    CreateErrorTextGlobals();
+    CreateErrorItemGlobals();
+    ResetErrorCategoryGlobals();
 }
 
 void ShutdownLogSystem()
 {
+    FreeErrorItemGlobals();
+    FreeErrorTextGlobals();
+    ResetErrorCategoryGlobals();
     std::scoped_lock lock(FileLock(), RegistryLock());
     Running.store(false);
     for (TMemoSlotPtr& slot : Registry()) {

@@ -1,6 +1,6 @@
 #include "LogTestSupport.h"
 #include "errorsystem/JCLAutoException.h"
-#include "errorsystem/RunTimeErrorSeam.h"
+#include "errorsystem/ErrorSystem_terminal.h"
 #include "platform/ApplicationEvents.h"
 #include "platform/Paths.h"
 #include "platform/StackTrace.h"
@@ -169,14 +169,16 @@ TEST_F(ExceptionCaptureTest, RunTimeErrorWithoutDestinationIsLogged)
 
     int reportedCode = 0;
     QString reportedText;
-    SetRunTimeErrorHandler([&](int code, const QString& text) {
-        reportedCode = code;
-        reportedText = text;
-        return 0;
-    });
-    FCapture.SetRunTimeErrorCode(42);
-    RaiseInHandler("to the destination");
-    SetRunTimeErrorHandler(nullptr);
+    {
+        TErrorDestination destination;
+        destination.OnActivateItem = [&](QObject*, TErrorItem* item, std::int32_t, std::int32_t& result) {
+            reportedCode = item->ErrorCode();
+            reportedText = item->Message();
+            result = 0;
+        };
+        FCapture.SetRunTimeErrorCode(42);
+        RaiseInHandler("to the destination");
+    }
     EXPECT_EQ(reportedCode, 42);
     EXPECT_EQ(reportedText, "ETestFailure-> to the destination");
 }
