@@ -1,0 +1,175 @@
+#pragma once
+#include <QByteArray>
+#include <QString>
+#include <cerrno>
+#include <cstddef>
+#include <cstdint>
+#include <netinet/in.h>
+#include <vector>
+
+// Blocking IPv4 sockets whose waits are bounded by poll(). Nothing here raises: every call records
+// its outcome in LastError (0 = success, else an errno value or one of the codes below) and
+// LastErrorDesc (the system's text for it), and callers check those after each call, as the
+// communication transports do. An object is used by one thread at a time.
+//
+// TTCPBlockSocket is a stream client, server or accepted connection; TUDPBlockSocket exchanges
+// datagrams with one recorded peer. Both read through the same calls, so a transport does not care
+// which one it holds.
+class TBlockSocket {
+public:
+    static constexpr int InvalidSocket = -1;
+    // A wait that ran out of time. ETIMEDOUT is the system's own code, with its own text.
+    static constexpr int TimedOutError = ETIMEDOUT;
+    // A host or port that name resolution could not turn into an address: outside the errno range,
+    // LastErrorDesc gives the resolver's text.
+    static constexpr int AddressError = 0x10001;
+
+    virtual ~TBlockSocket();
+    TBlockSocket(const TBlockSocket&) = delete;
+    TBlockSocket& operator=(const TBlockSocket&) = delete;
+
+    // The raw handle, InvalidSocket while closed.
+    int Socket() const noexcept { return FSocket; }
+    // Takes over an open socket handle of the right kind and owns it from now on; the current one
+    // is closed first. A handle that is no such socket is left alone: LastError tells why and the
+    // object stays closed.
+    void SetSocket(int handle);
+
+    // Binds to a local address and port given as text ("0.0.0.0" or empty: any address; "0":
+    // a port of the system's choice), creating the socket when there is none yet.
+    void Bind(const QString& host, const QString& port);
+    // TCP: connects within ConnectTimeout. UDP: only records the peer that SendBuffer sends to.
+    virtual void Connect(const QString& host, const QString& port) = 0;
+
+    // Sends all bytes within SendTimeout and gives how many left; fewer means LastError is set.
+    int SendBuffer(const void* buffer, int length);
+    int SendString(const QByteArray& data);
+
+    // Reads exactly length bytes, waiting at most timeoutMs for all of them together (a negative
+    // time-out waits without limit). Gives the count that arrived; fewer than length means
+    // LastError is set: TimedOutError, ECONNRESET when the peer closed the connection, or the
+    // system's error.
+    int RecvBufferEx(void* buffer, int length, int timeoutMs);
+    // Whatever is there once something is: the unread rest of the last datagram, or what one
+    // receive brings (a whole datagram on UDP). Empty with TimedOutError after timeoutMs.
+    QByteArray RecvPacket(int timeoutMs);
+    // One byte, or 0 with LastError set.
+    std::uint8_t RecvByte(int timeoutMs);
+
+    // True when a read would not wait: data, a pending client on a listening socket, or an end
+    // or error that the next read reports. Waiting without finding anything is no error.
+    bool CanRead(int timeoutMs);
+    // Bytes a read can take without waiting (on UDP: the rest kept plus the next datagram).
+    int WaitingData();
+    // Drops everything received and not read yet: the rest of a datagram and every pending
+    // datagram or byte. LastError is 0 afterwards.
+    void Purge();
+
+    // Time-outs of SendBuffer and of connecting, in ms; 0 waits as long as the system does.
+    void SetSendTimeout(int timeoutMs) noexcept { FSendTimeoutMs = timeoutMs; }
+    int SendTimeout() const noexcept { return FSendTimeoutMs; }
+    void SetConnectTimeout(int timeoutMs) noexcept { FConnectTimeoutMs = timeoutMs; }
+    int ConnectTimeout() const noexcept { return FConnectTimeoutMs; }
+    // SO_LINGER; kept and applied to every later socket of this object too. Enabled with 0
+    // makes a close reset the connection at once instead of ending it in order.
+    void SetLinger(bool enable, int lingerMs);
+
+    // Closes in order (TCP: the sending side is shut down first) or at once; the handle becomes
+    // invalid, kept data are dropped. LastError is 0 afterwards.
+    virtual void CloseSocket();
+    void AbortSocket();
+
+    // The peer: of the connection (TCP), or the recorded one (UDP). "0.0.0.0" and 0 when none.
+    QString GetRemoteSinIP() const;
+    int GetRemoteSinPort() const;
+    QString GetLocalSinIP() const;
+    int GetLocalSinPort() const;
+
+    int LastError() const noexcept { return FLastError; }
+    QString LastErrorDesc() const;
+
+protected:
+    explicit TBlockSocket(int socketType);
+
+    // Opens a new socket of this object's kind, with the options kept for it.
+    bool CreateSocket();
+    // Sends one piece without waiting; the byte count, or -1 with errno.
+    virtual long SendOnce(const char* data, std::size_t length) = 0;
+    // Takes what one receive brings (at most length bytes on TCP; UDP keeps the rest of the
+    // datagram). Called once the socket is readable; the count, or -1 with LastError set.
+    virtual int ReceiveAvailable(char* buffer, int length) = 0;
+    // Called when a handle is taken over, made or connected.
+    virtual void AfterOpen() {}
+
+    // Hands out the kept rest of a datagram first.
+    int TakeKept(char* buffer, int length);
+    void Keep(const char* data, std::size_t length);
+    bool HasKept() const noexcept { return FKeptStart < FKept.size(); }
+    std::size_t KeptSize() const noexcept { return FKept.size() - FKeptStart; }
+    void DropKept() noexcept;
+
+    bool Resolve(const QString& host, const QString& port, sockaddr_in& address);
+    // Waits for readiness within timeoutMs: 1 ready, 0 time-out, -1 with LastError set.
+    int WaitFor(short events, int timeoutMs);
+    bool RequireSocket();
+    void SetError(int error);
+    void SetError(int error, const QString& description);
+    void ResetError();
+    // Records errno of the call that just failed.
+    void SetSystemError();
+
+    int FSocket = InvalidSocket;
+    int FSocketType;
+    // The peer of the connection, or the one a datagram socket talks to.
+    sockaddr_in FRemote{};
+
+private:
+    void ApplyLinger();
+
+    int FLastError = 0;
+    QString FLastErrorDesc;
+    int FSendTimeoutMs = 0;
+    int FConnectTimeoutMs = 0;
+    bool FLingerSet = false;
+    bool FLingerEnabled = false;
+    int FLingerMs = 0;
+    // The unread rest of the last datagram, from FKeptStart on.
+    std::vector<char> FKept;
+    std::size_t FKeptStart = 0;
+};
+
+class TTCPBlockSocket : public TBlockSocket {
+public:
+    TTCPBlockSocket();
+
+    // Connects within ConnectTimeout; a socket that fails to connect is closed again.
+    void Connect(const QString& host, const QString& port) override;
+    // Makes a bound socket a listening one.
+    void Listen();
+    // The handle of the next client, waiting at most timeoutMs (negative: without limit) for one;
+    // InvalidSocket with LastError set when there is none. The caller owns the handle, usually
+    // by giving it to another object's SetSocket.
+    int Accept(int timeoutMs = -1);
+    void CloseSocket() override;
+
+protected:
+    long SendOnce(const char* data, std::size_t length) override;
+    int ReceiveAvailable(char* buffer, int length) override;
+    void AfterOpen() override;
+};
+
+class TUDPBlockSocket : public TBlockSocket {
+public:
+    TUDPBlockSocket();
+
+    // Records the peer that datagrams go to; the socket is made when there is none yet.
+    void Connect(const QString& host, const QString& port) override;
+
+protected:
+    long SendOnce(const char* data, std::size_t length) override;
+    // Receives one datagram, records its sender as the peer and keeps what does not fit.
+    int ReceiveAvailable(char* buffer, int length) override;
+
+private:
+    std::vector<char> FDatagram;
+};
