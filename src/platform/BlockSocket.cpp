@@ -126,6 +126,10 @@ bool TBlockSocket::CreateSocket()
 
 void TBlockSocket::SetSocket(int handle)
 {
+    if (handle == FSocket && handle != InvalidSocket) {
+        ResetError();
+        return;
+    }
     AbortSocket();
     if (handle < 0) {
         SetError(EBADF);
@@ -220,7 +224,8 @@ int TBlockSocket::SendBuffer(const void* buffer, int length)
     if (!RequireSocket())
         return 0;
     const char* data = static_cast<const char*>(buffer);
-    const TDeadline deadline(FSendTimeoutMs > 0 ? FSendTimeoutMs : -1);
+    const int sendTimeoutMs = FSendTimeoutMs;
+    const TDeadline deadline(sendTimeoutMs > 0 ? sendTimeoutMs : -1);
     int sent = 0;
     // An empty datagram is still one datagram, hence one try even for no bytes.
     do {
@@ -312,10 +317,32 @@ QByteArray TBlockSocket::RecvPacket(int timeoutMs)
         SetError(TimedOutError);
     if (ready <= 0)
         return {};
-    QByteArray packet(static_cast<qsizetype>(MaxDatagram), Qt::Uninitialized);
-    const int taken = ReceiveAvailable(packet.data(), static_cast<int>(packet.size()));
+    // What is waiting is the size of the next datagram, or what the stream has so far.
+    const int wanted = std::clamp(WaitingData(), 1, static_cast<int>(MaxDatagram));
+    QByteArray packet(wanted, Qt::Uninitialized);
+    const int taken = ReceiveAvailable(packet.data(), wanted);
     packet.resize(std::max(taken, 0));
     return packet;
+}
+
+int TBlockSocket::RecvBuffer(void* buffer, int length)
+{
+    ResetError();
+    if (BadBuffer(buffer, length)) {
+        SetError(EINVAL);
+        return 0;
+    }
+    char* out = static_cast<char*>(buffer);
+    const int kept = TakeKept(out, length);
+    if (kept > 0 || length == 0 || !RequireSocket())
+        return kept;
+    const int recvTimeoutMs = FRecvTimeoutMs;
+    const int ready = WaitFor(POLLIN, recvTimeoutMs > 0 ? recvTimeoutMs : -1);
+    if (ready == 0)
+        SetError(TimedOutError);
+    if (ready <= 0)
+        return 0;
+    return std::max(ReceiveAvailable(out, length), 0);
 }
 
 std::uint8_t TBlockSocket::RecvByte(int timeoutMs)
@@ -366,19 +393,16 @@ void TBlockSocket::SetLinger(bool enable, int lingerMs)
     FLingerSet = true;
     FLingerEnabled = enable;
     FLingerMs = std::max(lingerMs, 0);
-    if (FSocket == InvalidSocket)
-        return;
-    const linger value{enable ? 1 : 0, FLingerMs / 1000};
-    if (::setsockopt(FSocket, SOL_SOCKET, SO_LINGER, &value, sizeof value) != 0)
+    if (!ApplyLinger())
         SetSystemError();
 }
 
-void TBlockSocket::ApplyLinger()
+bool TBlockSocket::ApplyLinger()
 {
     if (!FLingerSet || FSocket == InvalidSocket)
-        return;
+        return true;
     const linger value{FLingerEnabled ? 1 : 0, FLingerMs / 1000};
-    ::setsockopt(FSocket, SOL_SOCKET, SO_LINGER, &value, sizeof value);
+    return ::setsockopt(FSocket, SOL_SOCKET, SO_LINGER, &value, sizeof value) == 0;
 }
 
 void TBlockSocket::AbortSocket()
@@ -432,7 +456,8 @@ void TTCPBlockSocket::Connect(const QString& host, const QString& port)
     if (error == 0 && ::connect(FSocket, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
         error = errno;
         if (error == EINPROGRESS || error == EINTR) {
-            const int ready = WaitFor(POLLOUT, ConnectTimeout() > 0 ? ConnectTimeout() : -1);
+            const int connectTimeoutMs = ConnectTimeout();
+            const int ready = WaitFor(POLLOUT, connectTimeoutMs > 0 ? connectTimeoutMs : -1);
             socklen_t size = sizeof error;
             if (ready == 0)
                 error = TimedOutError;
@@ -445,8 +470,10 @@ void TTCPBlockSocket::Connect(const QString& host, const QString& port)
     if (error == 0)
         error = SetBlocking(FSocket, true);
     if (error != 0) {
-        // What a failed connect leaves of a socket is unusable; the next try starts afresh.
-        AbortSocket();
+        // What a failed connect leaves of a socket is unusable; the next try starts afresh. A
+        // socket that was connected already stays as it is.
+        if (error != EISCONN)
+            AbortSocket();
         SetError(error);
         return;
     }

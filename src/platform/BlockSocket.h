@@ -1,6 +1,7 @@
 #pragma once
 #include <QByteArray>
 #include <QString>
+#include <atomic>
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
@@ -53,6 +54,8 @@ public:
     // Whatever is there once something is: the unread rest of the last datagram, or what one
     // receive brings (a whole datagram on UDP). Empty with TimedOutError after timeoutMs.
     QByteArray RecvPacket(int timeoutMs);
+    // At most length bytes of what is there once something is, waiting at most RecvTimeout.
+    int RecvBuffer(void* buffer, int length);
     // One byte, or 0 with LastError set.
     std::uint8_t RecvByte(int timeoutMs);
 
@@ -65,9 +68,12 @@ public:
     // datagram or byte. LastError is 0 afterwards.
     void Purge();
 
-    // Time-outs of SendBuffer and of connecting, in ms; 0 waits as long as the system does.
+    // Time-outs of SendBuffer, RecvBuffer and of connecting, in ms; 0 (the default) waits as
+    // long as the system does. They may be set from another thread while this one waits.
     void SetSendTimeout(int timeoutMs) noexcept { FSendTimeoutMs = timeoutMs; }
     int SendTimeout() const noexcept { return FSendTimeoutMs; }
+    void SetRecvTimeout(int timeoutMs) noexcept { FRecvTimeoutMs = timeoutMs; }
+    int RecvTimeout() const noexcept { return FRecvTimeoutMs; }
     void SetConnectTimeout(int timeoutMs) noexcept { FConnectTimeoutMs = timeoutMs; }
     int ConnectTimeout() const noexcept { return FConnectTimeoutMs; }
     // SO_LINGER; kept and applied to every later socket of this object too. Enabled with 0
@@ -124,12 +130,13 @@ protected:
     sockaddr_in FRemote{};
 
 private:
-    void ApplyLinger();
+    bool ApplyLinger();
 
     int FLastError = 0;
     QString FLastErrorDesc;
-    int FSendTimeoutMs = 0;
-    int FConnectTimeoutMs = 0;
+    std::atomic<int> FSendTimeoutMs{0};
+    std::atomic<int> FRecvTimeoutMs{0};
+    std::atomic<int> FConnectTimeoutMs{0};
     bool FLingerSet = false;
     bool FLingerEnabled = false;
     int FLingerMs = 0;

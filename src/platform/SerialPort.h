@@ -69,8 +69,9 @@ struct TSerialTimeouts {
 };
 
 // One open serial line. Nothing here raises: calls give their result and leave the errno of a
-// failure in LastError (0 = success) with its system text in LastErrorDesc. The line settings may
-// be applied from another thread than the one that reads and writes.
+// failure in LastError (0 = success) with its system text in LastErrorDesc. Settings and
+// time-outs may be applied from another thread than the one that reads and writes; LastError is
+// then shared by both, so each goes by the values its calls return.
 class TSerialPort {
 public:
     TSerialPort() = default;
@@ -78,9 +79,11 @@ public:
     TSerialPort(const TSerialPort&) = delete;
     TSerialPort& operator=(const TSerialPort&) = delete;
 
-    // Opens the device of a port name (SerialDevicePath) for reading and writing, for us alone,
-    // in raw mode with the driver's line settings otherwise kept. A device that is no terminal
-    // gives ENOTTY, one another program holds open through this class gives EBUSY.
+    // Opens the device of a port name (SerialDevicePath) for reading and writing, for us alone.
+    // The line goes into raw mode (no echo, line editing, character translation or XON/XOFF,
+    // which would eat bytes of binary frames); rate, framing and RTS/CTS stay as the driver had
+    // them. A device that is no terminal gives ENOTTY, one already opened through this class
+    // (in any process) gives EBUSY.
     bool Open(const QString& portName);
     void Close() noexcept;
     bool IsOpen() const noexcept { return FFd >= 0; }
@@ -89,7 +92,8 @@ public:
     // Applies the line settings and then the DTR and RTS levels. A device without modem lines
     // (a pseudo terminal, say) takes the rest of the settings all the same.
     bool SetSettings(const TSerialSettings& settings);
-    // The device's current settings and line levels.
+    // The device's current settings and line levels (the levels stay true where the device has
+    // no modem lines).
     bool GetSettings(TSerialSettings& settings);
     void SetTimeouts(const TSerialTimeouts& timeouts) noexcept;
     TSerialTimeouts Timeouts() const noexcept;

@@ -170,6 +170,13 @@ TEST(BlockSocket, TcpRecvBufferExTimesOutWithWhatArrived)
     EXPECT_EQ(ReadExactly(pair.Client, 2), "de");
     EXPECT_EQ(pair.Client.LastError(), 0);
     EXPECT_EQ(ReadExactly(pair.Client, 3), "fgh");
+
+    pair.Client.SetRecvTimeout(ShortMs);
+    char buffer[8];
+    EXPECT_EQ(pair.Client.RecvBuffer(buffer, sizeof buffer), 0);
+    EXPECT_EQ(pair.Client.LastError(), TBlockSocket::TimedOutError);
+    pair.Server.SendString("ij");
+    EXPECT_EQ(pair.Client.RecvBuffer(buffer, sizeof buffer), 2);
 }
 
 // The peer going away, in order or by a reset, is a read error; writing to the reset connection
