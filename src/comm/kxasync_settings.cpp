@@ -197,7 +197,8 @@ THostPort ParseHostPort(const QString& address)
 
 int DeviceSocketHandle(const QString& deviceName)
 {
-    const QStringView number = TrimBlanks(DeviceAddressPart(deviceName));
+    const QString addressPart = DeviceAddressPart(deviceName);
+    const QStringView number = TrimBlanks(addressPart);
     // Decimal digits only: a sign, blanks inside or another base are not a handle.
     if (number.isEmpty() || !std::all_of(number.begin(), number.end(), [](QChar c) { return c >= u'0' && c <= u'9'; }))
         return -1;

@@ -83,7 +83,8 @@ struct DCB {
 static_assert(sizeof(DCB) == 28);
 
 // One line setting changed in a DCB; the communication thread reads its record, calls one of
-// these and hands the record back. An enumeration value outside its range raises EkxComException.
+// these and hands the record back (its members of the same names reach them as ::SetBaudRate and
+// so on). An enumeration value outside its range raises EkxComException.
 void SetBaudRate(DCB& dcb, TcmBaudrate value);
 void SetDataBits(DCB& dcb, TDatabits value);
 void SetParity(DCB& dcb, TcmParity value);
@@ -223,8 +224,9 @@ public:
     virtual void SetLogToFileOptions(TLogCategorySet value) = 0;
 };
 
-// The communication component's ReadFromIni: reads the keys of section in this order and applies
-// each one to target, keeping the current value where a key is absent:
+// The communication component's ReadFromIni, called with its IniFileSection before a derived
+// component reads its own keys. Reads the keys of section in this order and applies each one
+// to target, keeping the current value where a key is absent:
 //   "DeviceName" (when empty or absent, "ComPort"; normalised by CheckComName),
 //   "BaudRate" (bits per second, 0 keeps the current rate),
 //   "DataBits" (0 keeps the current setting; converted here but applied after "DTR"),
