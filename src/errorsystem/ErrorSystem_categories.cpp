@@ -41,8 +41,11 @@ struct TCategoryImport {
         } else if (name == u"CLEARALLTEXT") {
             if (!Inside)
                 return _coImportUnknownTreeCommand;
+            // The categories opened so far go with the clearing: reading goes on at the top.
             Self->Clear();
             Self->Data().Clear();
+            Current = Self;
+            Level = 0;
         } else if (name == u"NEWCATEGORY") {
             if (!Inside)
                 return _coImportUnknownTreeCommand;

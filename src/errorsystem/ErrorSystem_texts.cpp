@@ -36,21 +36,17 @@ constexpr TBuiltInText BuiltInTexts[] = {
     {_coImportErrorInOneParams, "ErrorSystem Import: Error detected in One-Param parameter. (%s)"},
 };
 
-std::vector<TErrorTextList*>& Registry()
-{
-    static std::vector<TErrorTextList*> lists;
-    return lists;
-}
+// The registry and the count of codes are defined before GlobalList, so that they outlive it
+// also when the program ends without shutting the log system down.
+std::vector<TErrorTextList*> FTextLists;
+std::vector<TErrorTextList*>& Registry() { return FTextLists; }
 
 std::int32_t FLastErrorCode = 0;
 
 // How many items of registered lists have each code: the uniqueness test and the search for the
 // next free code stay cheap however many texts a file brings.
-std::unordered_map<std::int32_t, int>& CodesInUse()
-{
-    static std::unordered_map<std::int32_t, int> codes;
-    return codes;
-}
+std::unordered_map<std::int32_t, int> FCodesInUse;
+std::unordered_map<std::int32_t, int>& CodesInUse() { return FCodesInUse; }
 
 void CountCode(std::int32_t code, int delta)
 {

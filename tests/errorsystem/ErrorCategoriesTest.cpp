@@ -135,6 +135,9 @@ TEST(ErrorCategoriesTest, ImportErrorsAreReturned)
     EXPECT_EQ(root.ImportFromXML("<ERRORSYSTEM><ERRORSYSTEM>"), -1100);
     EXPECT_EQ(root.ImportFromXML("</ERRORSYSTEM>"), -1103);
     EXPECT_EQ(root.ImportFromXML("<ERRORSYSTEM></NEWCATEGORY>"), -1103);
+    // Clearing inside an open category frees it; reading goes on at the top.
+    EXPECT_EQ(root.ImportFromXML("<ERRORSYSTEM><NEWCATEGORY NAME=\"a\"><CLEARALLTEXT /><NEWCATEGORY NAME=\"b\"><NEWDATA VALUE=\"7\" />"), 0);
+    EXPECT_EQ(Describe(root), "Root/-1[b/-1[7 ]]");
     // Only the first escaped quote of a value becomes a quote; a name with a quote does not survive.
     EXPECT_EQ(root.ImportFromXML("<ERRORSYSTEM><NEWCATEGORY NAME=\"a&#34;b&#34;c\"></NEWCATEGORY>"), 0);
     EXPECT_EQ(root.SubCategory(root.Count() - 1)->CategoryName(), "a\"b&#34;c");
