@@ -11,11 +11,12 @@
 // Blocking IPv4 sockets whose waits are bounded by poll(). Nothing here raises: every call records
 // its outcome in LastError (0 = success, else an errno value or one of the codes below) and
 // LastErrorDesc (the system's text for it), and callers check those after each call, as the
-// communication transports do. An object is used by one thread at a time.
+// communication transports do. An object is used by one thread at a time; only its time-outs may
+// be set from another.
 //
 // TTCPBlockSocket is a stream client, server or accepted connection; TUDPBlockSocket exchanges
-// datagrams with one recorded peer. Both read through the same calls, so a transport does not care
-// which one it holds.
+// datagrams with one recorded peer, and the sender of each datagram it receives becomes that peer.
+// Both read through the same calls, so a transport does not care which one it holds.
 class TBlockSocket {
 public:
     static constexpr int InvalidSocket = -1;
@@ -56,7 +57,7 @@ public:
     QByteArray RecvPacket(int timeoutMs);
     // At most length bytes of what is there once something is, waiting at most RecvTimeout.
     int RecvBuffer(void* buffer, int length);
-    // One byte, or 0 with LastError set.
+    // One byte; 0 and LastError set when none came.
     std::uint8_t RecvByte(int timeoutMs);
 
     // True when a read would not wait: data, a pending client on a listening socket, or an end
@@ -68,8 +69,8 @@ public:
     // datagram or byte. LastError is 0 afterwards.
     void Purge();
 
-    // Time-outs of SendBuffer, RecvBuffer and of connecting, in ms; 0 (the default) waits as
-    // long as the system does. They may be set from another thread while this one waits.
+    // Time-outs of SendBuffer, RecvBuffer and of connecting, in ms; 0 (the default) sets no limit
+    // of our own. They may be set from another thread while this one waits.
     void SetSendTimeout(int timeoutMs) noexcept { FSendTimeoutMs = timeoutMs; }
     int SendTimeout() const noexcept { return FSendTimeoutMs; }
     void SetRecvTimeout(int timeoutMs) noexcept { FRecvTimeoutMs = timeoutMs; }
@@ -104,10 +105,10 @@ protected:
     // Takes what one receive brings (at most length bytes on TCP; UDP keeps the rest of the
     // datagram). Called once the socket is readable; the count, or -1 with LastError set.
     virtual int ReceiveAvailable(char* buffer, int length) = 0;
-    // Called when a handle is taken over, made or connected.
+    // Called once a handle has been taken over or connected.
     virtual void AfterOpen() {}
 
-    // Hands out the kept rest of a datagram first.
+    // Copies out up to length bytes of the kept rest of a datagram; the count.
     int TakeKept(char* buffer, int length);
     void Keep(const char* data, std::size_t length);
     bool HasKept() const noexcept { return FKeptStart < FKept.size(); }

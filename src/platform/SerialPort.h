@@ -31,8 +31,8 @@ struct TSerialSettings {
     TSerialStopBits StopBits = TSerialStopBits::One;
     // RTS/CTS handshake (CRTSCTS): the driver drives RTS, and sends only while CTS is up.
     bool RtsCtsFlowControl = false;
-    // XON/XOFF: OutX stops our sending on XoffChar until XonChar (IXON); InX sends them when our
-    // input buffer fills and empties (IXOFF).
+    // XON/XOFF: on output our sending stops at XoffChar until XonChar comes (IXON); on input the
+    // driver sends them itself as its buffer fills and empties (IXOFF).
     bool XonXoffOutput = false;
     bool XonXoffInput = false;
     char XonChar = 0x11;
