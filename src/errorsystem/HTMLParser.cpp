@@ -1,5 +1,7 @@
 #include "errorsystem/HTMLParser.h"
 #include <algorithm>
+#include <QHash>
+#include <vector>
 
 namespace {
 
@@ -23,60 +25,218 @@ void AppendPiece(QStringList& pieces, QStringView piece)
 
 } // namespace
 
-QString TParams::RawValue(QStringView Name) const
-{
-    for (const QString& item : FItems) {
-        const qsizetype equals = item.indexOf(u'=');
-        if (equals >= 0 && QStringView(item).left(equals).compare(Name, Qt::CaseInsensitive) == 0)
-            return item.mid(equals + 1);
-    }
-    return QString();
-}
+// Where one piece of parameter text ends: after a closing quote (kept in the piece) or at a blank
+// outside quotes (not kept), else at the end of the text.
+struct TPieceEnd {
+    qsizetype End;
+    qsizetype NextStart;
+};
 
-QStringList SplitTagParams(QStringView rest)
+TPieceEnd FindPieceEnd(QStringView text, qsizetype start, qsizetype close)
 {
-    QStringList pieces;
     bool inDouble = false;
     bool inSingle = false;
-    qsizetype start = 0;
-    for (qsizetype i = 0; i < rest.size(); ++i) {
-        const QChar c = rest.at(i);
+    for (qsizetype i = start; i < close; ++i) {
+        const QChar c = text.at(i);
         if (c == u'"' || c == u'\'') {
             if (c == u'"' && !inSingle)
                 inDouble = !inDouble;
             else if (c == u'\'' && !inDouble)
                 inSingle = !inSingle;
-            if (!inDouble && !inSingle) {
-                AppendPiece(pieces, rest.mid(start, i + 1 - start));
-                start = i + 1;
-            }
+            if (!inDouble && !inSingle)
+                return {i + 1, i + 1};
         } else if (c == u' ' && !inDouble && !inSingle) {
-            AppendPiece(pieces, rest.mid(start, i - start));
-            start = i + 1;
+            return {i, i + 1};
         }
     }
-    if (start < rest.size())
-        AppendPiece(pieces, rest.mid(start));
+    return {close, close};
+}
+
+// The pieces of all tags that end at one ">". A piece always starts with both quote flags off, so
+// two splits that reach the same start go on identically from there: a later split joins the
+// chain of pieces an earlier one made, and every text is split at most once per way of entering it.
+class TParamGraph {
+public:
+    TParamGraph(const QString& text, qsizetype first, qsizetype close)
+        : FText(text), FFirst(first), FClose(close), FStartNode(static_cast<size_t>(close - first + 1), Unknown)
+    {
+    }
+
+    // The first piece of the parameters from start (flags off) up to the ">".
+    int Split(qsizetype start)
+    {
+        std::vector<qsizetype> waiting; // piece starts whose first non-empty piece is not known yet
+        int previous = -1;
+        int head = End;
+        const auto link = [&](int node) {
+            for (qsizetype at : waiting)
+                StartNode(at) = node;
+            waiting.clear();
+            if (previous >= 0)
+                FNodes[static_cast<size_t>(previous)].Next = node;
+            else
+                head = node;
+        };
+        for (;;) {
+            if (StartNode(start) != Unknown) {
+                link(StartNode(start));
+                return head;
+            }
+            waiting.push_back(start);
+            if (start >= FClose) {
+                link(End);
+                return head;
+            }
+            const TPieceEnd piece = FindPieceEnd(QStringView(FText), start, FClose);
+            const QStringView trimmed = TrimBlanksAndControls(QStringView(FText).mid(start, piece.End - start));
+            if (!trimmed.isEmpty()) {
+                const int node = AddNode(trimmed);
+                link(node);
+                previous = node;
+            }
+            start = piece.NextStart;
+        }
+    }
+
+    bool Covers(qsizetype start, qsizetype close) const noexcept { return close == FClose && start >= FFirst && start <= FClose; }
+    int Next(int node) const { return FNodes[static_cast<size_t>(node)].Next; }
+    const QString& Piece(int node) const { return FNodes[static_cast<size_t>(node)].Text; }
+
+    // The first piece from node on whose name is Name (case-folded); End when there is none.
+    int FirstNamed(int node, const QString& foldedName)
+    {
+        std::vector<int>& memo = FFirstNamed[foldedName];
+        memo.resize(FNodes.size(), Unknown);
+        std::vector<int> visited;
+        int found = End;
+        for (int n = node; n != End; n = Next(n)) {
+            if (memo[static_cast<size_t>(n)] != Unknown) {
+                found = memo[static_cast<size_t>(n)];
+                break;
+            }
+            visited.push_back(n);
+            if (FNodes[static_cast<size_t>(n)].FoldedName == foldedName) {
+                found = n;
+                break;
+            }
+        }
+        for (int n : visited)
+            memo[static_cast<size_t>(n)] = found;
+        return found;
+    }
+
+    static constexpr int End = -1;
+
+private:
+    static constexpr int Unknown = -2;
+
+    struct TNode {
+        QString Text;
+        QString FoldedName; // the part before "=", case-folded; null without "="
+        int Next = End;
+    };
+
+    int& StartNode(qsizetype at) { return FStartNode[static_cast<size_t>(at - FFirst)]; }
+
+    int AddNode(QStringView text)
+    {
+        TNode node;
+        node.Text = text.toString();
+        const qsizetype equals = node.Text.indexOf(u'=');
+        if (equals >= 0)
+            node.FoldedName = node.Text.left(equals).toCaseFolded();
+        FNodes.push_back(std::move(node));
+        return static_cast<int>(FNodes.size() - 1);
+    }
+
+    QString FText; // shared with the parser, not copied
+    qsizetype FFirst;
+    qsizetype FClose;
+    std::vector<int> FStartNode;
+    std::vector<TNode> FNodes;
+    QHash<QString, std::vector<int>> FFirstNamed;
+};
+
+int TParams::Count() const
+{
+    int count = 0;
+    for (int n = FFirst; FGraph && n != TParamGraph::End; n = FGraph->Next(n))
+        ++count;
+    return count;
+}
+
+QString TParams::Strings(int index) const
+{
+    int n = FFirst;
+    for (int i = 0; FGraph && n != TParamGraph::End && i < index; ++i)
+        n = FGraph->Next(n);
+    if (!FGraph || n == TParamGraph::End || index < 0)
+        return QString();
+    return FGraph->Piece(n);
+}
+
+QStringList TParams::List() const
+{
+    QStringList list;
+    for (int n = FFirst; FGraph && n != TParamGraph::End; n = FGraph->Next(n))
+        list.append(FGraph->Piece(n));
+    return list;
+}
+
+QString TParams::RawValue(QStringView Name) const
+{
+    if (!FGraph || FFirst == TParamGraph::End)
+        return QString();
+    const int n = FGraph->FirstNamed(FFirst, Name.toString().toCaseFolded());
+    if (n == TParamGraph::End)
+        return QString();
+    const QString& piece = FGraph->Piece(n);
+    return piece.mid(piece.indexOf(u'=') + 1);
+}
+
+QStringList SplitTagParams(QStringView rest)
+{
+    QStringList pieces;
+    qsizetype start = 0;
+    while (start < rest.size()) {
+        const TPieceEnd piece = FindPieceEnd(rest, start, rest.size());
+        AppendPiece(pieces, rest.mid(start, piece.End - start));
+        start = piece.NextStart;
+    }
     return pieces;
 }
 
 QString TTag::GetName() const
 {
-    QString name = FText.left(FNameLength).toString();
+    QString name = Text().left(FNameLength).toString();
     for (QChar& c : name)
         if (c >= u'a' && c <= u'z')
             c = QChar(c.unicode() - (u'a' - u'A'));
     return name;
 }
 
+QStringView TTag::Text() const noexcept { return QStringView(FParser->FText).mid(FTextStart, FTextLength); }
+
 const TParams& TTag::Params() const
 {
     if (!FParams) {
         // The parameters start after the blank that ends the name.
-        const QStringView rest = FNameLength < FText.size() ? FText.mid(FNameLength + 1) : QStringView();
-        FParams.emplace(SplitTagParams(rest));
+        if (FNameLength < FTextLength)
+            FParams.emplace(FParser->ParamsOf(FTextStart + FNameLength + 1, FTextStart + FTextLength));
+        else
+            FParams.emplace();
     }
     return *FParams;
+}
+
+THtmlParser::THtmlParser(QString Text) : FText(std::move(Text)) {}
+
+TParams THtmlParser::ParamsOf(qsizetype restStart, qsizetype close)
+{
+    if (!FGraph || !FGraph->Covers(restStart, close)) {
+        FGraph = std::make_shared<TParamGraph>(FText, restStart, close);
+    }
+    return TParams(FGraph, FGraph->Split(restStart));
 }
 
 void THtmlParser::SetText(const QString& text)
@@ -84,6 +244,7 @@ void THtmlParser::SetText(const QString& text)
     FText = text;
     FClose = TSearch();
     FBlank = TSearch();
+    FGraph.reset();
     GotoBeginning();
 }
 
@@ -118,9 +279,9 @@ bool THtmlParser::NextTag()
         return false;
     }
     FPosition = open + 1;
-    const QStringView text = QStringView(FText).mid(open + 1, close - open - 1);
+    const qsizetype textLength = close - open - 1;
     const qsizetype blank = FindFrom(u' ', open + 1, FBlank);
-    const qsizetype nameLength = blank >= 0 && blank < close ? blank - open - 1 : text.size();
-    FTag.emplace(text, nameLength);
+    const qsizetype nameLength = blank >= 0 && blank < close ? blank - open - 1 : textLength;
+    FTag.emplace(this, open + 1, textLength, nameLength);
     return true;
 }

@@ -2,45 +2,58 @@
 #include <QString>
 #include <QStringList>
 #include <QStringView>
+#include <memory>
 #include <optional>
 
 // A small tag tokenizer for the error system's XML-like files. It knows no quoting at tag level:
 // a ">" inside an attribute value ends the tag there, and a "<" inside a tag is found again as
 // the start of a further tag. Work stays linear in the text, whatever the text holds.
 
-// The parameters of a tag as written: "NAME=value" pieces, a lone "/" and the like.
+class TParamGraph;
+
+// The parameters of a tag as written: "NAME=value" pieces, a lone "/" and the like. Tags that
+// share their closing ">" share the pieces they have in common, so a run of nested tags is split
+// once; the parameters stay valid after the parser has moved on.
 class TParams {
 public:
     TParams() = default;
-    explicit TParams(QStringList items) : FItems(std::move(items)) {}
+    TParams(std::shared_ptr<TParamGraph> graph, int first) : FGraph(std::move(graph)), FFirst(first) {}
 
-    int Count() const noexcept { return static_cast<int>(FItems.size()); }
-    const QString& Strings(int index) const { return FItems.at(index); }
-    const QStringList& List() const noexcept { return FItems; }
+    int Count() const;
+    QString Strings(int index) const;
+    QStringList List() const;
     // The part after the first "=" of the first parameter whose part before it equals Name
     // without regard to letter case; empty when there is none.
     QString RawValue(QStringView Name) const;
 
 private:
-    QStringList FItems;
+    std::shared_ptr<TParamGraph> FGraph;
+    int FFirst = -1;
 };
 
-// One tag: the characters strictly between "<" and ">".
+class THtmlParser;
+
+// One tag: the characters strictly between "<" and ">". Valid until the parser's next tag.
 class TTag {
 public:
-    // Text is the tag's text; NameLength the length of its name (the part before the first blank).
-    TTag(QStringView Text, qsizetype NameLength) : FText(Text), FNameLength(NameLength) {}
+    TTag(THtmlParser* parser, qsizetype textStart, qsizetype textLength, qsizetype nameLength)
+        : FParser(parser), FTextStart(textStart), FTextLength(textLength), FNameLength(nameLength)
+    {
+    }
 
-    QStringView Text() const noexcept { return FText; }
+    QStringView Text() const noexcept;
+    // The length of the name, the part before the first blank.
     qsizetype NameLength() const noexcept { return FNameLength; }
     // The name with ASCII letters in upper case.
     QString GetName() const;
-    // Splits the rest after the name's blank into parameters on first use.
+    // The rest after the name's blank, split into parameters on first use.
     const TParams& Params() const;
 
 private:
-    QStringView FText;
-    qsizetype FNameLength = 0;
+    THtmlParser* FParser;
+    qsizetype FTextStart;
+    qsizetype FTextLength;
+    qsizetype FNameLength;
     mutable std::optional<TParams> FParams;
 };
 
@@ -52,7 +65,9 @@ QStringList SplitTagParams(QStringView rest);
 class THtmlParser {
 public:
     THtmlParser() = default;
-    explicit THtmlParser(QString Text) : FText(std::move(Text)) {}
+    explicit THtmlParser(QString Text);
+    THtmlParser(const THtmlParser&) = delete;
+    THtmlParser& operator=(const THtmlParser&) = delete;
 
     const QString& Text() const noexcept { return FText; }
     void SetText(const QString& text);
@@ -66,6 +81,10 @@ public:
     qsizetype Position() const noexcept { return FPosition; }
 
 private:
+    friend class TTag;
+    // The parameters of the text from restStart up to the ">" at close.
+    TParams ParamsOf(qsizetype restStart, qsizetype close);
+
     // The last search for one character: searches only move forward, so an answer at or after
     // the new start is still the first one there.
     struct TSearch {
@@ -79,4 +98,6 @@ private:
     std::optional<TTag> FTag;
     TSearch FClose;
     TSearch FBlank;
+    // The pieces found so far between the current ">" and the tags that end there.
+    std::shared_ptr<TParamGraph> FGraph;
 };

@@ -68,8 +68,13 @@ TEST(HtmlParserTest, ParameterSplittingFollowsBothQuoteKinds)
 
 TEST(HtmlParserTest, RawValuesMatchNamesWithoutRegardToCase)
 {
-    const TParams params(QStringList({"VALUE", "text=\"a=b\"", "TEXT=\"second\""}));
+    THtmlParser parser("<T VALUE text=\"a=b\" TEXT=\"second\" Žluť=1 >");
+    ASSERT_TRUE(parser.NextTag());
+    const TParams& params = parser.GetTag()->Params();
+    EXPECT_EQ(params.Count(), 4);
+    EXPECT_EQ(params.Strings(2), "TEXT=\"second\"");
     EXPECT_EQ(params.RawValue(u"TEXT"), "\"a=b\"");
+    EXPECT_EQ(params.RawValue(u"žLUŤ"), "1");
     // A piece without "=" has no name.
     EXPECT_EQ(params.RawValue(u"VALUE"), "");
     EXPECT_EQ(params.RawValue(u"MISSING"), "");
@@ -85,4 +90,37 @@ TEST(HtmlParserTest, LargeInputsStayLinear)
     while (parser.NextTag())
         ++tags;
     EXPECT_EQ(tags, opens.size());
+}
+
+// Tags that end at the same ">" share their pieces; each still sees exactly its own parameters.
+TEST(HtmlParserTest, NestedTagsSeeTheirOwnParameters)
+{
+    const QString text = "<A x=\"<B y='1' \"<C z=\"2\" /> after";
+    THtmlParser parser(text);
+    QList<QStringList> params;
+    while (parser.NextTag())
+        params.append(parser.GetTag()->Params().List());
+    ASSERT_EQ(params.size(), 3);
+    for (qsizetype i = 0; i < params.size(); ++i) {
+        THtmlParser single(text);
+        for (qsizetype k = 0; k <= i; ++k)
+            single.NextTag();
+        const QStringView own = single.GetTag()->Text();
+        EXPECT_EQ(params[i], SplitTagParams(own.mid(own.indexOf(u' ') + 1)));
+    }
+    EXPECT_EQ(params[2], QStringList({"z=\"2\"", "/"}));
+}
+
+// Many nested tags of a known name before one ">" (a few MiB) are read in one pass.
+TEST(HtmlParserTest, ManyNestedTagsBeforeOneCloseStayLinear)
+{
+    for (const QString& unit : {QStringLiteral("<RESPECTECODES "), QStringLiteral("<A \"")}) {
+        THtmlParser parser(unit.repeated(200000) + ">");
+        int tags = 0;
+        while (parser.NextTag()) {
+            EXPECT_EQ(parser.GetTag()->Params().RawValue(u"VALUE"), "");
+            ++tags;
+        }
+        EXPECT_EQ(tags, 200000);
+    }
 }

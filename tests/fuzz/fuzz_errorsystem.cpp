@@ -32,9 +32,15 @@ void WalkTags(const QString& text)
         last = parser.Position();
         if (tag->NameLength() < 64)
             (void)tag->GetName();
-        for (const QString& param : tag->Params().List())
+        const QStringList params = tag->Params().List();
+        for (const QString& param : params)
             if (param.isEmpty() || param.front().unicode() <= u' ' || param.back().unicode() <= u' ')
                 std::abort();
+        // Shared pieces give exactly what splitting the tag on its own gives.
+        const QStringView own = tag->Text();
+        const QStringView rest = tag->NameLength() < own.size() ? own.mid(tag->NameLength() + 1) : QStringView();
+        if (params != SplitTagParams(rest))
+            std::abort();
     }
 }
 
