@@ -27,6 +27,9 @@ inline QString ErrorOf(const std::function<void()>& call)
     return QStringLiteral("<no exception>");
 }
 
+// The characters of a literal, inner zero bytes included.
+template <std::size_t N> QByteArray Chars(const char (&text)[N]) { return QByteArray(text, N - 1); }
+
 inline std::unique_ptr<TEPSNETPacket> AnswerPacket(TEPSNETArea area, int address, const QByteArray& data)
 {
     auto packet = std::make_unique<TEPSNETPacket>();
