@@ -1,0 +1,303 @@
+#include "epsnet/kxEPSNET_taglist.h"
+#include "common/kxtools.h"
+#include "platform/TextFile.h"
+#include <QFile>
+#include <algorithm>
+#include <mutex>
+
+namespace {
+
+bool StartsWithByteOrderMark(const QByteArray& bytes)
+{
+    return bytes.startsWith("\xEF\xBB\xBF") || bytes.startsWith("\xFF\xFE") || bytes.startsWith("\xFE\xFF");
+}
+
+} // namespace
+
+// ---- TEpsnetTagList ----
+
+TEpsnetTagList::TEpsnetTagList() = default;
+
+TEpsnetTagList::~TEpsnetTagList() = default;
+
+void TEpsnetTagList::CheckIndex(int index) const
+{
+    if (index < 0 || index >= Count())
+        throw EListError(QStringLiteral("List index out of bounds (%1)").arg(index));
+}
+
+TEPSNETTag* TEpsnetTagList::Items(int index) const
+{
+    CheckIndex(index);
+    return FItems[static_cast<std::size_t>(index)].Tag.get();
+}
+
+void TEpsnetTagList::Add(std::unique_ptr<TEPSNETTag> tag)
+{
+    tag->SetCodePage(FCodePage ? &*FCodePage : nullptr);
+    FItems.push_back({std::move(tag), FNextOrder++});
+    FNameSorted = false;
+}
+
+void TEpsnetTagList::Delete(int index)
+{
+    CheckIndex(index);
+    FItems.erase(FItems.begin() + index);
+}
+
+void TEpsnetTagList::Clear() noexcept
+{
+    FItems.clear();
+    FNextOrder = 0;
+    FNameSorted = false;
+}
+
+void TEpsnetTagList::LoadFromFile(const QString& PubFileName)
+{
+    QFile file(PubFileName);
+    if (!file.open(QIODevice::ReadOnly))
+        throw EFOpenError(QStringLiteral("Cannot open file \"%1\". %2").arg(PubFileName, file.errorString()));
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        throw EFOpenError(QStringLiteral("Cannot open file \"%1\". %2").arg(PubFileName, file.errorString()));
+    LoadFromString(StartsWithByteOrderMark(bytes) ? DecodeTextBytes(bytes) : CodePage().Decode(bytes));
+}
+
+void TEpsnetTagList::LoadFromString(const QString& PubData) { LoadFromStringList(SplitTextLines(PubData)); }
+
+void TEpsnetTagList::LoadFromStringList(const QStringList& PubStrings)
+{
+    Clear();
+    for (const QString& line : PubStrings) {
+        const QString trimmed = TrimPubLine(line);
+        if (!IsTagLine(trimmed))
+            continue;
+        auto tag = std::make_unique<TEPSNETTag>();
+        tag->ParseLine(trimmed);
+        Add(std::move(tag));
+    }
+    SortByName();
+}
+
+void TEpsnetTagList::SortByName()
+{
+    std::sort(FItems.begin(), FItems.end(), [](const TEntry& a, const TEntry& b) {
+        const int order = QStringView(a.Tag->Name()).compare(b.Tag->Name(), Qt::CaseSensitive);
+        return order != 0 ? order < 0 : a.Order < b.Order;
+    });
+    FNameSorted = true;
+}
+
+void TEpsnetTagList::SotrByAddr()
+{
+    std::sort(FItems.begin(), FItems.end(), [](const TEntry& a, const TEntry& b) {
+        if (a.Tag->Area() != b.Tag->Area())
+            return a.Tag->Area() < b.Tag->Area();
+        if (a.Tag->Address() != b.Tag->Address())
+            return a.Tag->Address() < b.Tag->Address();
+        return a.Order < b.Order;
+    });
+    FNameSorted = false;
+}
+
+TEPSNETTag* TEpsnetTagList::GetTagByName(const QString& Name)
+{
+    if (FItems.empty())
+        return nullptr;
+    if (!FNameSorted)
+        SortByName();
+    const auto found = std::lower_bound(FItems.begin(), FItems.end(), Name, [](const TEntry& entry, const QString& name) {
+        return QStringView(entry.Tag->Name()).compare(name, Qt::CaseSensitive) < 0;
+    });
+    return found != FItems.end() && found->Tag->Name() == Name ? found->Tag.get() : nullptr;
+}
+
+TEPSNETTag& TEpsnetTagList::TagByName(const QString& Name)
+{
+    TEPSNETTag* tag = GetTagByName(Name);
+    if (!tag)
+        throw EEPSNETException(QStringLiteral("Requested tag %1 doesn't exist in current tag list").arg(Name));
+    return *tag;
+}
+
+bool TEpsnetTagList::GetAsBool(const QString& Name) { return TagByName(Name).GetAsBool(); }
+TDateTime TEpsnetTagList::GetAsDateTime(const QString& Name) { return TagByName(Name).GetAsDateTime(); }
+double TEpsnetTagList::GetAsFloat(const QString& Name) { return TagByName(Name).GetAsFloat(); }
+std::int32_t TEpsnetTagList::GetAsInteger(const QString& Name) { return TagByName(Name).GetAsInteger(); }
+QString TEpsnetTagList::GetAsString(const QString& Name) { return TagByName(Name).GetAsString(); }
+QString TEpsnetTagList::GetDescription(const QString& Name) { return TagByName(Name).Description(); }
+
+void TEpsnetTagList::SetAsBool(const QString& Name, bool Value) { TagByName(Name).SetAsBool(Value); }
+void TEpsnetTagList::SetAsDateTime(const QString& Name, TDateTime Value) { TagByName(Name).SetAsDateTime(Value); }
+void TEpsnetTagList::SetAsFloat(const QString& Name, double Value) { TagByName(Name).SetAsFloat(Value); }
+void TEpsnetTagList::SetAsInteger(const QString& Name, std::int32_t Value) { TagByName(Name).SetAsInteger(Value); }
+void TEpsnetTagList::SetAsString(const QString& Name, const QString& Value) { TagByName(Name).SetAsString(Value); }
+void TEpsnetTagList::SetDescription(const QString& Name, const QString& Value) { TagByName(Name).SetDescription(Value); }
+
+bool TEpsnetTagList::SetCodePage(const QString& name)
+{
+    const QString wanted = name.trimmed();
+    const bool known = wanted.isEmpty() || TCodePage::IsKnown(wanted);
+    if (wanted.isEmpty() || !known)
+        FCodePage.reset();
+    else
+        FCodePage.emplace(wanted);
+    for (const TEntry& entry : FItems)
+        entry.Tag->SetCodePage(FCodePage ? &*FCodePage : nullptr);
+    return known;
+}
+
+const TCodePage& TEpsnetTagList::CodePage() const noexcept { return FCodePage ? *FCodePage : AnsiCodePage(); }
+
+// ---- TEpsnetThreadSafeTagList ----
+
+TEpsnetThreadSafeTagList::TEpsnetThreadSafeTagList()
+    : SO(std::make_unique<TSpinLock>(0, 0)),
+      FTagList(std::make_unique<TEpsnetTagList>()),
+      X(std::make_unique<TEPSNETRam>()),
+      Y(std::make_unique<TEPSNETRam>()),
+      R(std::make_unique<TEPSNETRam>()),
+      S(std::make_unique<TEPSNETRam>())
+{
+}
+
+TEpsnetThreadSafeTagList::~TEpsnetThreadSafeTagList() = default;
+
+TEpsnetTagList& TEpsnetThreadSafeTagList::LockList()
+{
+    SO->Acquire();
+    return *FTagList;
+}
+
+void TEpsnetThreadSafeTagList::UnLock() { SO->Release(); }
+
+bool TEpsnetThreadSafeTagList::GetAsBool(const QString& Name)
+{
+    std::lock_guard guard(*SO);
+    return FTagList->GetAsBool(Name);
+}
+
+TDateTime TEpsnetThreadSafeTagList::GetAsDateTime(const QString& Name)
+{
+    std::lock_guard guard(*SO);
+    return FTagList->GetAsDateTime(Name);
+}
+
+double TEpsnetThreadSafeTagList::GetAsFloat(const QString& Name)
+{
+    std::lock_guard guard(*SO);
+    return FTagList->GetAsFloat(Name);
+}
+
+std::int32_t TEpsnetThreadSafeTagList::GetAsInteger(const QString& Name)
+{
+    std::lock_guard guard(*SO);
+    return FTagList->GetAsInteger(Name);
+}
+
+QString TEpsnetThreadSafeTagList::GetAsString(const QString& Name)
+{
+    std::lock_guard guard(*SO);
+    return FTagList->GetAsString(Name);
+}
+
+QString TEpsnetThreadSafeTagList::GetDescription(const QString& Name)
+{
+    std::lock_guard guard(*SO);
+    return FTagList->GetDescription(Name);
+}
+
+void TEpsnetThreadSafeTagList::SetAsBool(const QString& Name, bool Value)
+{
+    std::lock_guard guard(*SO);
+    FTagList->SetAsBool(Name, Value);
+}
+
+void TEpsnetThreadSafeTagList::SetAsDateTime(const QString& Name, TDateTime Value)
+{
+    std::lock_guard guard(*SO);
+    FTagList->SetAsDateTime(Name, Value);
+}
+
+void TEpsnetThreadSafeTagList::SetAsFloat(const QString& Name, double Value)
+{
+    std::lock_guard guard(*SO);
+    FTagList->SetAsFloat(Name, Value);
+}
+
+void TEpsnetThreadSafeTagList::SetAsInteger(const QString& Name, std::int32_t Value)
+{
+    std::lock_guard guard(*SO);
+    FTagList->SetAsInteger(Name, Value);
+}
+
+void TEpsnetThreadSafeTagList::SetAsString(const QString& Name, const QString& Value)
+{
+    std::lock_guard guard(*SO);
+    FTagList->SetAsString(Name, Value);
+}
+
+void TEpsnetThreadSafeTagList::SetDescription(const QString& Name, const QString& Value)
+{
+    std::lock_guard guard(*SO);
+    FTagList->SetDescription(Name, Value);
+}
+
+void TEpsnetThreadSafeTagList::LoadFromString(const QString& PubData)
+{
+    std::lock_guard guard(*SO);
+    FTagList->LoadFromString(PubData);
+    AssignTagPtrs();
+}
+
+void TEpsnetThreadSafeTagList::LoadFromFile(const QString& PubFileName)
+{
+    std::lock_guard guard(*SO);
+    FTagList->LoadFromFile(PubFileName);
+    AssignTagPtrs();
+}
+
+void TEpsnetThreadSafeTagList::AssignTagPtrs()
+{
+    std::lock_guard guard(*SO);
+    for (int i = 0; i < FTagList->Count(); ++i) {
+        TEPSNETTag* tag = FTagList->Items(i);
+        tag->DataPtr = GetRamArea(tag->Area());
+    }
+}
+
+TEPSNETRam* TEpsnetThreadSafeTagList::GetRamArea(TEPSNETArea Area) const noexcept
+{
+    switch (Area) {
+    case _epsnet_x:
+        return X.get();
+    case _epsnet_y:
+        return Y.get();
+    case _epsnet_s:
+        return S.get();
+    case _epsnet_r:
+        return R.get();
+    }
+    return nullptr;
+}
+
+void TEpsnetThreadSafeTagList::UpdateFromPacket(const TEPSNETPacket& APacket)
+{
+    TEPSNETRam* ram = GetRamArea(APacket.Area);
+    if (!ram)
+        return;
+    std::lock_guard guard(*SO);
+    ram->UpdateFromPacket(APacket);
+}
+
+bool TEpsnetThreadSafeTagList::SetCodePage(const QString& name)
+{
+    std::lock_guard guard(*SO);
+    return FTagList->SetCodePage(name);
+}
+
+TCodePage TEpsnetThreadSafeTagList::CodePage()
+{
+    std::lock_guard guard(*SO);
+    return FTagList->CodePage();
+}
