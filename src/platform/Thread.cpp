@@ -2,9 +2,11 @@
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QThread>
+#include <cerrno>
 #include <chrono>
 #include <ctime>
 #include <pthread.h>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -105,6 +107,52 @@ void SetCurrentThreadName(const QString& name)
     pthread_setname_np(pthread_self(), bytes.constData());
 }
 
+namespace {
+
+int NiceOf(TThreadPriority priority)
+{
+    switch (priority) {
+    case TThreadPriority::tpAboveNormal:
+        return -5;
+    case TThreadPriority::tpHighest:
+        return -10;
+    case TThreadPriority::tpTimeCritical:
+        return -20;
+    case TThreadPriority::tpNormal:
+        break;
+    }
+    return 0;
+}
+
+void SetThreadNice(std::uint32_t threadId, TThreadPriority priority)
+{
+    // Linux gives each thread its own nice value, addressed by its kernel id.
+    ::setpriority(PRIO_PROCESS, static_cast<id_t>(threadId), NiceOf(priority));
+}
+
+std::int64_t CpuClockMs(clockid_t clock)
+{
+    timespec ts{};
+    if (clock_gettime(clock, &ts) != 0)
+        return 0;
+    return static_cast<std::int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1'000'000;
+}
+
+} // namespace
+
+TThreadPriority CurrentThreadPriority()
+{
+    errno = 0;
+    const int nice = ::getpriority(PRIO_PROCESS, static_cast<id_t>(CurrentThreadId()));
+    if (errno != 0 || nice > -5)
+        return TThreadPriority::tpNormal;
+    if (nice > -10)
+        return TThreadPriority::tpAboveNormal;
+    return nice > -20 ? TThreadPriority::tpHighest : TThreadPriority::tpTimeCritical;
+}
+
+void SetCurrentThreadPriority(TThreadPriority priority) { SetThreadNice(CurrentThreadId(), priority); }
+
 TEvent::TEvent(bool manualReset, bool initialState) : FManualReset(manualReset), FSignaled(initialState) {}
 
 void TEvent::SetEvent()
@@ -163,15 +211,43 @@ void TThread::Start()
     FThread = std::thread([this] { Run(); });
 }
 
-void TThread::Terminate() { FTerminated = true; }
+void TThread::Terminate()
+{
+    FTerminated = true;
+    TerminatedSet();
+}
+
+void TThread::SetPriority(TThreadPriority priority)
+{
+    FPriority = priority;
+    std::lock_guard lock(FFinishMutex);
+    if (FThreadID != 0 && !FFinished)
+        SetThreadNice(FThreadID, priority);
+}
+
+std::int64_t TThread::CpuTimeMs() const
+{
+    std::lock_guard lock(FFinishMutex);
+    if (!FStarted || FThreadID == 0)
+        return 0;
+    if (FFinished)
+        return FFinalCpuTimeMs;
+    // The thread is not joined before it has finished, so its handle is still valid here.
+    clockid_t clock{};
+    if (pthread_getcpuclockid(const_cast<std::thread&>(FThread).native_handle(), &clock) != 0)
+        return 0;
+    return CpuClockMs(clock);
+}
 
 void TThread::Run()
 {
     {
         // Start still holds the lock until FThread is set, which a self-freeing thread detaches.
         std::lock_guard lock(FFinishMutex);
+        FThreadID = CurrentThreadId();
+        if (FPriority != TThreadPriority::tpNormal)
+            SetThreadNice(FThreadID, FPriority);
     }
-    FThreadID = CurrentThreadId();
     try {
         Execute();
     } catch (...) {
@@ -186,6 +262,7 @@ void TThread::Run()
     const bool freeOnTerminate = FFreeOnTerminate;
     {
         std::lock_guard lock(FFinishMutex);
+        FFinalCpuTimeMs = CurrentThreadCpuTimeMs();
         FFinished = true;
     }
     FFinishCondition.notify_all();

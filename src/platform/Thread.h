@@ -33,6 +33,12 @@ void SleepMs(int milliseconds);
 // Names the calling thread for debuggers and tools (the kernel keeps 15 bytes of it).
 void SetCurrentThreadName(const QString& name);
 
+// Scheduling priorities as nice values of the kernel (0, -5, -10, -20). Raising one needs the
+// right to (root or CAP_SYS_NICE); without it the thread keeps its priority, silently.
+enum class TThreadPriority { tpNormal, tpAboveNormal, tpHighest, tpTimeCritical };
+TThreadPriority CurrentThreadPriority();
+void SetCurrentThreadPriority(TThreadPriority priority);
+
 enum class TWaitResult { wrSignaled, wrTimeout };
 
 // An event with time-outs, auto-reset (one waiter released per signal) or manual-reset.
@@ -75,11 +81,19 @@ public:
     void SetFreeOnTerminate(bool value) noexcept { FFreeOnTerminate = value; }
     // The exception that escaped Execute, if any.
     std::exception_ptr FatalException() const { return FFatalException; }
+    // Taken when the thread starts, or at once when it runs.
+    void SetPriority(TThreadPriority priority);
+    TThreadPriority Priority() const noexcept { return FPriority.load(); }
+    // Processor time the thread has used, in ms: 0 before it starts, its total once it ended.
+    std::int64_t CpuTimeMs() const;
 
 protected:
     virtual void Execute() = 0;
     // Called on the thread after Execute, also when it raised.
     virtual void DoTerminate() {}
+    // Called by Terminate, on the thread that asks, after Terminated has become true: a thread
+    // that sleeps or waits can be woken here.
+    virtual void TerminatedSet() {}
 
 private:
     void Run();
@@ -89,9 +103,11 @@ private:
     std::atomic<bool> FFinished{false};
     std::atomic<std::uint32_t> FThreadID{0};
     std::atomic<int> FReturnValue{0};
+    std::atomic<TThreadPriority> FPriority{TThreadPriority::tpNormal};
+    std::atomic<std::int64_t> FFinalCpuTimeMs{0};
     bool FStarted = false;
     bool FFreeOnTerminate = false;
     std::exception_ptr FFatalException;
-    std::mutex FFinishMutex;
+    mutable std::mutex FFinishMutex;
     std::condition_variable FFinishCondition;
 };
