@@ -34,6 +34,8 @@ TEPSNETTag* TEpsnetTagList::Items(int index) const
 
 void TEpsnetTagList::Add(std::unique_ptr<TEPSNETTag> tag)
 {
+    if (!tag)
+        throw EListError(QStringLiteral("No tag to add"));
     tag->SetCodePage(FCodePage ? &*FCodePage : nullptr);
     FItems.push_back({std::move(tag), FNextOrder++});
     FNameSorted = false;

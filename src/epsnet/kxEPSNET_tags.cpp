@@ -125,7 +125,7 @@ constexpr double UnixEpochDate = 25569.0;
 
 // ---- Free functions ----
 
-std::int32_t StrToInt(QStringView text)
+std::int32_t DecimalStrToInt(QStringView text)
 {
     auto fail = [&] {
         throw EConvertError(QStringLiteral("'%1' is not a valid integer value").arg(QuotedForMessage(text)));
@@ -176,7 +176,7 @@ bool IsTagLine(QStringView trimmedLine)
 TEPSNETDataType StringToEpsnetType(const QString& ADataType, const QString& ADataSize, std::int32_t& Size)
 {
     if (ADataType.startsWith(u"STRING")) {
-        const std::int32_t length = StrToInt(BracketedText(ADataType));
+        const std::int32_t length = DecimalStrToInt(BracketedText(ADataType));
         if (length < 0 || length > MaxStringLength)
             RaiseUnsupportedDatatype(ADataType);
         Size = length + 1;
@@ -226,14 +226,14 @@ bool TEPSNETTag::ParseLine(const QString& Line)
     if (field(1).isEmpty())
         RaiseWrongLineFormat(line);
     FArea = CharToArea(field(1).front());
-    FAddress = StrToInt(field(3));
+    FAddress = DecimalStrToInt(field(3));
 
     int typeField = 4;
     if (field(2) == u"B") {
         if (field(4).isEmpty())
             RaiseWrongLineFormat(line);
         if (field(4).startsWith(u'.')) {
-            FBit = StrToInt(field(4).mid(1));
+            FBit = DecimalStrToInt(field(4).mid(1));
             typeField = 5;
         }
     }
@@ -300,7 +300,7 @@ std::int32_t TEPSNETTag::GetAsInteger() const
     case _epsdt_DT:
         return RoundToInt32(GetAsDateTime());
     case _epsdt_String:
-        return StrToInt(StringValue());
+        return DecimalStrToInt(StringValue());
     case _epsdt_Time:
         break;
     }

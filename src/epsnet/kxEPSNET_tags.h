@@ -67,7 +67,7 @@ bool IsTagLine(QStringView trimmedLine);
 // A decimal integer with an optional sign (leading blanks allowed), as the runtime reads one;
 // anything else, or a number outside 32 bits, raises EConvertError "'%s' is not a valid integer
 // value".
-std::int32_t StrToInt(QStringView text);
+std::int32_t DecimalStrToInt(QStringView text);
 
 // One variable of the PLC. Its value is read from the image DataPtr of its area at byte Address.
 // A tag whose bytes reach past the image reads the bytes inside it and zero for the rest; a tag

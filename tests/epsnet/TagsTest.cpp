@@ -390,11 +390,11 @@ TEST(EpsnetTags, SettersChangeOnlyTheLocalBit)
 }
 
 // Integers as the runtime reads them: blanks before, a sign, decimal digits, 32 bits.
-TEST(EpsnetTags, StrToInt)
+TEST(EpsnetTags, DecimalStrToInt)
 {
-    EXPECT_EQ(StrToInt(u"  -2147483648"), std::numeric_limits<std::int32_t>::min());
-    EXPECT_EQ(StrToInt(u"+2147483647"), std::numeric_limits<std::int32_t>::max());
-    EXPECT_EQ(StrToInt(u"007"), 7);
+    EXPECT_EQ(DecimalStrToInt(u"  -2147483648"), std::numeric_limits<std::int32_t>::min());
+    EXPECT_EQ(DecimalStrToInt(u"+2147483647"), std::numeric_limits<std::int32_t>::max());
+    EXPECT_EQ(DecimalStrToInt(u"007"), 7);
     for (const char16_t* bad : {u"", u"-", u"2147483648", u"-2147483649", u"12 ", u"0x10", u"$10", u"1.0", u"\x0661"})
-        EXPECT_EQ(ErrorOf([&] { StrToInt(bad); }).section(':', 0, 0), "EConvertError") << QString::fromUtf16(bad).toStdString();
+        EXPECT_EQ(ErrorOf([&] { DecimalStrToInt(bad); }).section(':', 0, 0), "EConvertError") << QString::fromUtf16(bad).toStdString();
 }
