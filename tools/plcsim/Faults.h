@@ -1,0 +1,32 @@
+#pragma once
+#include <QtGlobal>
+
+// What the PLC's web server answers for the PUB file.
+enum class TPubMode {
+    Normal, // the PUB file
+    Empty,  // 200 with no body
+    Error,  // 500 with an error page
+    Bad,    // 200 with lines that are not valid tag lines
+    Huge    // 200 with a body of HugeSize bytes
+};
+
+// The faults the simulator injects; each is switched by a command. The counted ones apply to
+// that many answers and then wear off.
+struct TSimFaults {
+    int DropAnswers = 0;    // answer nothing
+    int ShortAnswers = 0;   // send only the first half of the answer
+    int WrongIdAnswers = 0; // UDP only: echo the identifier before the request's
+    TPubMode PubMode = TPubMode::Normal;
+    qint64 HugeSize = 0;
+    int HttpDelay = 0;      // ms before each HTTP response
+
+    // Uses up one of a counted fault; true when it applies to this answer.
+    static bool Take(int& pending)
+    {
+        if (pending <= 0)
+            return false;
+        --pending;
+        return true;
+    }
+    void Reset() { *this = TSimFaults(); }
+};

@@ -1,0 +1,143 @@
+#include "SlaveFrames.h"
+#include "common/kxtools.h"
+
+namespace SlaveFrames {
+
+namespace {
+
+constexpr std::uint8_t ShortFrameStart = 0x10;
+constexpr std::uint8_t VariableFrameStart = 0x68;
+constexpr std::uint8_t FrameEnd = 0x16;
+constexpr std::uint8_t ConnectFunction = 0x69;
+constexpr std::uint8_t ReadFunction = 0x6C;
+constexpr std::uint8_t ReadNService = 0x0B;
+// The function code of the slave's answers; the master does not look at it.
+constexpr std::uint8_t AnswerFunction = 0x08;
+// Bytes of a variable frame besides the part its length bytes count: 68 L L 68 ... FCS 16.
+constexpr int VariableFrameOverhead = 6;
+constexpr int ReadFrameBodyLength = 8;
+
+std::uint8_t Byte(QByteArrayView bytes, qsizetype at) { return static_cast<std::uint8_t>(bytes[at]); }
+
+TParsed Refused(const QString& why) { return {std::nullopt, why}; }
+
+TParsed ParseShortFrame(QByteArrayView frame)
+{
+    if (frame.size() != ConnectFrameSize || Byte(frame, 5) != FrameEnd)
+        return Refused(QStringLiteral("short frame without its end byte"));
+    if (CalculateFCS(frame.sliced(1, 3)) != Byte(frame, 4))
+        return Refused(QStringLiteral("wrong check sum"));
+    if (Byte(frame, 3) != ConnectFunction)
+        return Refused(QStringLiteral("unknown function %1").arg(Byte(frame, 3), 2, 16, QLatin1Char('0')));
+    TRequest request;
+    request.Kind = TRequestKind::Connect;
+    request.Destination = Byte(frame, 1);
+    request.Source = Byte(frame, 2);
+    return {request, {}};
+}
+
+TParsed ParseVariableFrame(QByteArrayView frame)
+{
+    const qsizetype length = Byte(frame, 1);
+    if (frame.size() != length + VariableFrameOverhead || Byte(frame, 2) != length || Byte(frame, 3) != VariableFrameStart ||
+        Byte(frame, frame.size() - 1) != FrameEnd)
+        return Refused(QStringLiteral("broken variable frame"));
+    if (CalculateFCS(frame.sliced(4, length)) != Byte(frame, frame.size() - 2))
+        return Refused(QStringLiteral("wrong check sum"));
+    if (length != ReadFrameBodyLength || Byte(frame, 6) != ReadFunction || Byte(frame, 7) != ReadNService)
+        return Refused(QStringLiteral("unsupported request"));
+    if (Byte(frame, 8) >= EPSNETAreaCount)
+        return Refused(QStringLiteral("unknown area %1").arg(Byte(frame, 8)));
+    TRequest request;
+    request.Kind = TRequestKind::Read;
+    request.Destination = Byte(frame, 4);
+    request.Source = Byte(frame, 5);
+    request.Area = static_cast<TEPSNETArea>(Byte(frame, 8));
+    request.Address = static_cast<std::uint16_t>(Byte(frame, 9) | Byte(frame, 10) << 8);
+    request.Length = Byte(frame, 11);
+    return {request, {}};
+}
+
+} // namespace
+
+qsizetype FrameLength(QByteArrayView stream)
+{
+    if (stream.isEmpty())
+        return 0;
+    if (Byte(stream, 0) == ShortFrameStart)
+        return ConnectFrameSize;
+    if (Byte(stream, 0) != VariableFrameStart)
+        return -1;
+    if (stream.size() < 4)
+        return 0;
+    if (Byte(stream, 1) != Byte(stream, 2) || Byte(stream, 3) != VariableFrameStart)
+        return -1;
+    return Byte(stream, 1) + VariableFrameOverhead;
+}
+
+TParsed ParseRequest(QByteArrayView frame)
+{
+    if (frame.size() >= ConnectFrameSize && Byte(frame, 0) == ShortFrameStart)
+        return ParseShortFrame(frame);
+    if (frame.size() >= VariableFrameOverhead && Byte(frame, 0) == VariableFrameStart)
+        return ParseVariableFrame(frame);
+    return Refused(QStringLiteral("not a frame"));
+}
+
+QByteArray ConnectAnswer(const TRequest& request)
+{
+    QByteArray answer;
+    answer.append(static_cast<char>(ShortFrameStart));
+    answer.append(static_cast<char>(request.Source));
+    answer.append(static_cast<char>(request.Destination));
+    answer.append(static_cast<char>(AnswerFunction));
+    answer.append(static_cast<char>(CalculateFCS(QByteArrayView(answer).sliced(1))));
+    answer.append(static_cast<char>(FrameEnd));
+    return answer;
+}
+
+QByteArray ReadAnswer(const TRequest& request, QByteArrayView data)
+{
+    // A length byte cannot count more than 255; N is at most 255, so only the low byte travels
+    // for the few longest reads, as the request's own N does.
+    const auto length = static_cast<char>((data.size() + 3) & 0xFF);
+    QByteArray answer;
+    answer.reserve(data.size() + 9);
+    answer.append(static_cast<char>(VariableFrameStart));
+    answer.append(length);
+    answer.append(length);
+    answer.append(static_cast<char>(VariableFrameStart));
+    answer.append(static_cast<char>(request.Source));
+    answer.append(static_cast<char>(request.Destination));
+    answer.append(static_cast<char>(AnswerFunction));
+    answer.append(data);
+    answer.append(static_cast<char>(CalculateFCS(QByteArrayView(answer).sliced(4))));
+    answer.append(static_cast<char>(FrameEnd));
+    return answer;
+}
+
+QByteArray Truncated(QByteArrayView answer)
+{
+    return answer.first(answer.size() / 2).toByteArray();
+}
+
+std::optional<TDatagram> SplitDatagram(QByteArrayView datagram)
+{
+    if (datagram.size() < UdpHeaderSize)
+        return std::nullopt;
+    const qsizetype frameLength = Byte(datagram, 4) << 8 | Byte(datagram, 5);
+    if (datagram.size() < UdpHeaderSize + frameLength)
+        return std::nullopt;
+    TDatagram result;
+    result.Identifier = static_cast<std::uint16_t>(Byte(datagram, 0) << 8 | Byte(datagram, 1));
+    result.PN = Byte(datagram, 2);
+    result.Frame = datagram.sliced(UdpHeaderSize, frameLength);
+    return result;
+}
+
+QString Hex(QByteArrayView bytes)
+{
+    return StringToHex(bytes.toByteArray(), QStringLiteral(" "));
+}
+
+} // namespace SlaveFrames
