@@ -1,8 +1,10 @@
 #include "epsnet/kxEPSNET_tags.h"
 #include "common/kxtools.h"
 #include <QList>
+#include <algorithm>
 #include <bit>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <type_traits>
 
@@ -353,15 +355,16 @@ QString TEPSNETTag::GetAsString() const
 
 QString TEPSNETTag::StringValue() const
 {
-    // The text ends at its zero byte, after its declared size, or at the end of the image.
-    QByteArray bytes;
-    for (std::int32_t i = 0; i < FSize && TEPSNETRam::Contains(std::int64_t{FAddress} + i); ++i) {
-        const std::uint8_t byte = ByteAt(i);
-        if (byte == 0)
-            break;
-        bytes.append(static_cast<char>(byte));
-    }
-    return (FCodePage ? *FCodePage : AnsiCodePage()).Decode(bytes);
+    // The text ends at its zero byte, after its declared size, or at the end of the image; a
+    // first byte outside the image reads as zero, so such a text is empty.
+    if (!TEPSNETRam::Contains(FAddress) || FSize <= 0)
+        return {};
+    const std::int64_t end = std::min<std::int64_t>(std::int64_t{FAddress} + FSize, TEPSNETRam::RamSize);
+    const auto* first = reinterpret_cast<const char*>(DataPtr->ram.data() + FAddress);
+    const auto length = static_cast<std::size_t>(end - FAddress);
+    const void* zero = std::memchr(first, 0, length);
+    const qsizetype size = zero ? static_cast<const char*>(zero) - first : static_cast<qsizetype>(length);
+    return (FCodePage ? *FCodePage : AnsiCodePage()).Decode(QByteArrayView(first, size));
 }
 
 QString TEPSNETTag::FormatFloatValue(double value) const

@@ -334,6 +334,9 @@ TEST(EpsnetTags, StringEndsAtZeroSizeOrImageEnd)
     TTagOnImage beyond(QStringLiteral("Far R B 65536 STRING[40]"));
     beyond.ram.ram.fill('a');
     EXPECT_EQ(beyond.tag.GetAsString(), "");
+    TTagOnImage before(QStringLiteral("Before R B -1 STRING[4]"));
+    before.ram.ram.fill('a');
+    EXPECT_EQ(before.tag.GetAsString(), "");
 }
 
 // The PLC's code page turns the STRING bytes into text.

@@ -35,7 +35,7 @@ void ReadEveryValue(const TEPSNETTag& tag)
         tag.GetAsFloat();
         tag.GetAsDateTime();
         const QString text = tag.GetAsString();
-        if (tag.DataType() == _epsdt_String)
+        if (tag.DataPtr && tag.DataType() == _epsdt_String)
             Check(text.size() <= tag.Size());
         tag.GetAsInteger();
     } catch (const Exception& e) {
