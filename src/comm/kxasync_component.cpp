@@ -286,6 +286,10 @@ void TComComponent::SetLogToFileOptions(TLogCategorySet value)
 
 // ---- Errors ----
 
+TErrorTerminal* TComComponent::ErrorTerminal() const { return FErrorTerminal.data(); }
+
+void TComComponent::SetErrorTerminal(TErrorTerminal* value) { FErrorTerminal = value; }
+
 void TComComponent::SetError(bool Active)
 {
     const TComThread* thread = GetComThread();

@@ -111,8 +111,9 @@ public:
     void SetMultiServer(bool value) noexcept { FMultiServer = value; }
 
     // ---- Error reporting ----
-    TErrorTerminal* ErrorTerminal() const { return FErrorTerminal.data(); }
-    void SetErrorTerminal(TErrorTerminal* value) { FErrorTerminal = value; }
+    TErrorTerminal* ErrorTerminal() const;
+    // Not owned; a terminal that is destroyed counts as none.
+    void SetErrorTerminal(TErrorTerminal* value);
     int ErrorLocalCode() const noexcept { return FErrorLocalCode; }
     void SetErrorLocalCode(int value) noexcept { FErrorLocalCode = value; }
     // Switches the terminal's item of ErrorLocalCode, with the message Name(DeviceName), while
