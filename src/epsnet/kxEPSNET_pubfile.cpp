@@ -218,14 +218,13 @@ QByteArray LoginBody(const QByteArray& answer, const QString& User, const TCodeP
     return "PASS:" + answer + "\r\nUSER:" + CodePage.Encode(User) + "\r\n";
 }
 
-// A byte-order mark names the encoding; without one the file is in the PLC's code page.
-QString DecodePubFile(const QByteArray& body, const TCodePage& CodePage)
-{
-    const bool hasBom = body.startsWith("\xEF\xBB\xBF") || body.startsWith("\xFF\xFE") || body.startsWith("\xFE\xFF");
-    return hasBom ? DecodeTextBytes(body) : CodePage.Decode(body);
-}
-
 } // namespace
+
+QString DecodePubFileBytes(const QByteArray& bytes, const TCodePage& CodePage)
+{
+    const bool hasBom = bytes.startsWith("\xEF\xBB\xBF") || bytes.startsWith("\xFF\xFE") || bytes.startsWith("\xFE\xFF");
+    return hasBom ? DecodeTextBytes(bytes) : CodePage.Decode(bytes);
+}
 
 QByteArray PubFileLoginAnswer(const QByteArray& Challenge, const QString& Password, const TCodePage& CodePage)
 {
@@ -253,7 +252,7 @@ QString GetPubFile(const QString& PLCIPAddress, const QString& User, const QStri
         throw EEPSNETException(QStringLiteral("HTTP GET %1 answered %2%3")
                                    .arg(QString::fromUtf8(fileUrl)).arg(file.Status).arg(loginNote));
     }
-    const QString text = JoinTextLines(SplitTextLines(DecodePubFile(file.Body, CodePage)));
+    const QString text = JoinTextLines(SplitTextLines(DecodePubFileBytes(file.Body, CodePage)));
     if (text.isEmpty())
         throw EEPSNETException(QStringLiteral("HTTP GET %1 returned an empty file").arg(QString::fromUtf8(fileUrl)));
     return text;

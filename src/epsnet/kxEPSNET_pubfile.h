@@ -23,6 +23,10 @@ QString GetPubFile(const QString& PLCIPAddress, const QString& User, const QStri
                    const QString& FileName, const TCodePage& CodePage, int HttpPort = PubFileHttpPort,
                    int TimeOut = PubFileTimeOut);
 
+// The text of a PUB file's bytes: a byte-order mark selects UTF-8 or UTF-16 (and is dropped),
+// otherwise the bytes are in CodePage.
+QString DecodePubFileBytes(const QByteArray& bytes, const TCodePage& CodePage);
+
 // The login form's answer: the SHA-1 of Challenge followed by Password (in CodePage), as 40
 // upper-case hexadecimal digits.
 QByteArray PubFileLoginAnswer(const QByteArray& Challenge, const QString& Password, const TCodePage& CodePage);

@@ -1,6 +1,7 @@
 // The simulator's EPSNET slave, driven over real sockets with the exact bytes a master sends.
 #include "SimProcess.h"
 #include <gtest/gtest.h>
+#include <random>
 
 namespace {
 
@@ -206,4 +207,47 @@ TEST(SimEpsnetTcp, CloseCommandEndsEveryConnection)
     const QString counters = sim.Command(QStringLiteral("stats"));
     EXPECT_EQ(Counter(counters, QStringLiteral("tcp-connections")), 2);
     EXPECT_EQ(Counter(counters, QStringLiteral("tcp-closed")), 1);
+}
+
+TEST(SimEpsnetGarbage, RandomBytesOnEveryPortNeverStopTheSimulator)
+{
+    // Random datagrams, a random TCP stream and random HTTP requests (fixed seed); afterwards the
+    // simulator still answers a connect frame on UDP and TCP and still serves its login page.
+    TSimProcess sim({QStringLiteral("--udp"), QStringLiteral("0"), QStringLiteral("--tcp"), QStringLiteral("0"),
+                     QStringLiteral("--http"), QStringLiteral("0")});
+    std::mt19937 random(20240501);
+    const auto garbage = [&](int maxSize, bool frameLike) {
+        QByteArray bytes(int(random() % unsigned(maxSize)) + 1, '\0');
+        for (char& byte : bytes)
+            byte = char(random());
+        if (frameLike) // start like a frame or a header more often than chance would
+            bytes[0] = char(random() % 2 ? 0x68 : 0x10);
+        return bytes;
+    };
+    TRawSocket udp = TRawSocket::Udp(sim.Address(), sim.Port(QStringLiteral("udp")));
+    TRawSocket tcp = TRawSocket::Tcp(sim.Address(), sim.Port(QStringLiteral("tcp")));
+    for (int i = 0; i < 300; ++i) {
+        udp.Send(garbage(40, false));
+        tcp.Send(garbage(300, i % 2 == 0));
+    }
+    const QByteArray lengths[] = {"-5", "abc", "999999999999", "0"};
+    for (int i = 0; i < 20; ++i) {
+        TRawSocket http = TRawSocket::Tcp(sim.Address(), sim.Port(QStringLiteral("http")));
+        if (i % 2)
+            http.Send(garbage(2000, false) + "\r\n\r\n");
+        else
+            http.Send("GET /" + garbage(100, false).toHex() + " HTTP/1.0\r\nContent-Length: " + lengths[i / 2 % 4] + "\r\n\r\n");
+        EXPECT_TRUE(http.Receive(1 << 16).startsWith("HTTP/1.0 4"));
+    }
+
+    TRawSocket freshUdp = TRawSocket::Udp(sim.Address(), sim.Port(QStringLiteral("udp")));
+    freshUdp.Send(Bytes("00 01 02 00 00 06 10 00 7E 69 E7 16"));
+    EXPECT_EQ(Hex(freshUdp.ReceiveDatagram()), "00 01 02 00 00 06 10 7E 00 08 86 16");
+    TRawSocket freshTcp = TRawSocket::Tcp(sim.Address(), sim.Port(QStringLiteral("tcp")));
+    freshTcp.Send(Bytes(ConnectFrame));
+    EXPECT_EQ(Hex(freshTcp.Receive(6)), ConnectAnswer);
+    TRawSocket http = TRawSocket::Tcp(sim.Address(), sim.Port(QStringLiteral("http")));
+    http.Send("GET /syswww/login.xml HTTP/1.0\r\n\r\n");
+    EXPECT_TRUE(http.Receive(1 << 16).startsWith("HTTP/1.0 200"));
+    EXPECT_EQ(sim.Terminate(), 0);
 }

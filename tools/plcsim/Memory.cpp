@@ -1,6 +1,6 @@
 #include "Memory.h"
+#include "epsnet/kxEPSNET_pubfile.h"
 #include "epsnet/kxEPSNET_taglist.h"
-#include "platform/TextFile.h"
 #include <QDateTime>
 #include <QFile>
 #include <QRegularExpression>
@@ -13,12 +13,6 @@ namespace {
 // A PUB file of a real PLC is far below this; the bound keeps a wrong file name from loading
 // a disk image.
 constexpr qint64 MaxPubFileSize = 64 * 1024 * 1024;
-
-QString DecodePub(const QByteArray& bytes, const TCodePage& codePage)
-{
-    const bool hasBom = bytes.startsWith("\xEF\xBB\xBF") || bytes.startsWith("\xFF\xFE") || bytes.startsWith("\xFE\xFF");
-    return hasBom ? DecodeTextBytes(bytes) : codePage.Decode(bytes);
-}
 
 template <typename T> QByteArray LittleEndian(T value)
 {
@@ -106,7 +100,7 @@ void TSimMemory::LoadPubFile(const QString& fileName)
     auto tags = std::make_unique<TEpsnetTagList>();
     tags->SetCodePage(FCodePage.Name());
     try {
-        tags->LoadFromString(DecodePub(bytes, FCodePage));
+        tags->LoadFromString(DecodePubFileBytes(bytes, FCodePage));
     } catch (const Exception& error) {
         throw Exception(QStringLiteral("PUB file \"%1\": %2").arg(fileName, error.Message()));
     }

@@ -98,8 +98,8 @@ QByteArray ConnectAnswer(const TRequest& request)
 
 QByteArray ReadAnswer(const TRequest& request, QByteArrayView data)
 {
-    // A length byte cannot count more than 255; N is at most 255, so only the low byte travels
-    // for the few longest reads, as the request's own N does.
+    // The length byte counts the addresses, the function and the data; for reads above 252
+    // bytes, which no master plans, only its low byte fits, as with the request's own N.
     const auto length = static_cast<char>((data.size() + 3) & 0xFF);
     QByteArray answer;
     answer.reserve(data.size() + 9);
