@@ -1,6 +1,8 @@
 #include "announce/DMod.h"
 #include "announce/ExternalScripting.h"
+#include "comm/kxasync_thread.h"
 #include "common/kxtools.h"
+#include "epsnet/kxEPSNET_component.h"
 #include "errorsystem/ErrorSystem.h"
 #include "platform/IniFile.h"
 #include "platform/Paths.h"
@@ -10,6 +12,18 @@ namespace {
 
 constexpr int DefaultTimerInterval = 10000;
 const QString DefaultSayExe = QStringLiteral("($APPLICATION$)/say");
+
+// Leading and trailing characters up to the blank removed.
+QString TrimBlanksAndControls(const QString& text)
+{
+    qsizetype first = 0;
+    qsizetype last = text.size();
+    while (first < last && text.at(first).unicode() <= u' ')
+        ++first;
+    while (last > first && text.at(last - 1).unicode() <= u' ')
+        --last;
+    return text.mid(first, last - first);
+}
 
 } // namespace
 
@@ -26,13 +40,27 @@ TDM::TDM(QObject* owner) : TAbstractDMod(owner)
     Say_EXE->SetExternalScriptor(QStringLiteral("say"));
     Say_EXE->SetWaitForCompleteRead(true);
     // The speech program runs in the environment this process was given.
+
+    PLC = new TkxEPSNETMaster(this);
+    PLC->setObjectName(QStringLiteral("PLC"));
+    PLC->SetIniFileSection(QStringLiteral("PLC"));
+    PLC->SetDestinationAddress(0);
+    PLC->SetPubFileName(QStringLiteral("var.pub"));
+    PLC->SetOnPubFileLoaded([this](IComEventSender* sender) { PLCPubFileLoaded(sender); });
+    PLC->OnReceivePacket = [this](IComEventSender* sender, TDataPacket* packet) { PLCReceivePacket(sender, packet); };
+    PLC->Loaded();
 }
 
-TDM::~TDM() = default;
+TDM::~TDM()
+{
+    // The master goes first: its thread may still hand events to this module while it ends.
+    delete PLC;
+    PLC = nullptr;
+}
 
 QString TDM::ModuleIniFileName() const { return ChangeFileExt(ExecutablePath(), QStringLiteral(".ini")); }
 
-void TDM::ReadSettings(const TIniFile& ini, TTTSMsg& welcome)
+void TDM::ReadSettings(TIniFile& ini, TTTSMsg& welcome)
 {
     FTimerInterval = ini.ReadInteger(QStringLiteral("common"), QStringLiteral("timer"), DefaultTimerInterval);
     FSlowTimerInterval = ini.ReadInteger(QStringLiteral("common"), QStringLiteral("SlowTimer"), DefaultTimerInterval);
@@ -48,14 +76,36 @@ void TDM::InitModule(const QString& IniFile, const QString& Section)
     TAbstractDMod::InitModule(IniFile, Section);
     TTTSMsg welcome;
     {
-        const TIniFile ini(ModuleIniFileName());
+        TIniFile ini(ModuleIniFileName());
         ReadSettings(ini, welcome);
         WriteToMemo(QStringLiteral("Say_exe:") + Say_EXE->ExternalScriptor(), 0);
-        // The PLC master reads its section of the same file here once the PLC line exists.
+        PLC->ReadFromIni(ini);
     }
     FSayBuffer.push_back(welcome);
     Timer->SetInterval(FTimerInterval);
     Timer->SetEnabled(true);
+    PLC->Open();
+}
+
+void TDM::PLCPubFileLoaded(IComEventSender* /*Sender*/)
+{
+    if (TComThread* thread = PLC->GetComThread())
+        thread->RList()->Clear();
+    PLC->AddAllTagToRList();
+}
+
+void TDM::PLCReceivePacket(IComEventSender* /*Sender*/, TDataPacket* /*Packet*/)
+{
+    try {
+        const QString text = TrimBlanksAndControls(PLC->TagList().GetAsString(Tag_Message));
+        if (text == PLC_OldMsg)
+            return;
+        PLC_OldMsg = text;
+        if (!text.isEmpty())
+            Say(text, 0);
+    } catch (const Exception& e) {
+        WriteToMemo(e.ClassName() + QStringLiteral(":") + e.Message(), 0);
+    }
 }
 
 void TDM::FinalizeModule()

@@ -4,8 +4,11 @@
 #include "platform/DateTime.h"
 #include <deque>
 
+class IComEventSender;
+class TDataPacket;
 class TExternalScripting;
 class TIniFile;
+class TkxEPSNETMaster;
 class TTimer;
 
 // The data module's notification interface towards the main window: BeforeAction starts every
@@ -39,7 +42,8 @@ public:
 
     TTimer* Timer;
     TExternalScripting* Say_EXE;
-    // The PLC message watch adds its master component beside these two.
+    // The master of the PLC whose message variable the module watches.
+    TkxEPSNETMaster* PLC;
 
     QString Tag_Message;
     QString Tag_Voice;
@@ -57,8 +61,12 @@ protected:
 
 private:
     void TimerTimer(QObject* Sender);
+    // After every load of the PUB file the cyclic reads cover exactly its tags.
+    void PLCPubFileLoaded(IComEventSender* Sender);
+    // Queues the message variable's text whenever it changed to something not blank.
+    void PLCReceivePacket(IComEventSender* Sender, TDataPacket* Packet);
     void HandleSay();
-    void ReadSettings(const TIniFile& ini, TTTSMsg& welcome);
+    void ReadSettings(TIniFile& ini, TTTSMsg& welcome);
 
     int FTimerInterval = 10000;
     int FSlowTimerInterval = 10000;

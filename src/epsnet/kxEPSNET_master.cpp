@@ -1,0 +1,240 @@
+#include "epsnet/kxEPSNET_master.h"
+#include "epsnet/kxEPSNET_taglist.h"
+#include "errorsystem/JCLAutoException.h"
+#include "platform/CodePage.h"
+#include <QByteArray>
+#include <QScopeGuard>
+
+namespace {
+
+// Time-outs of the frames: writing one, and waiting for its answer.
+constexpr int FrameWriteTimeOut = 500;
+constexpr int AnswerReadTimeOut = 1000;
+// The wait of a pass that found nothing to send.
+constexpr int IdleWait = 500;
+
+} // namespace
+
+// ---- TEPSNETTransaction ----
+
+TEPSNETTransaction::TEPSNETTransaction()
+{
+    Request = std::make_unique<TEPSNETPacket>();
+    Response = std::make_unique<TEPSNETPacket>();
+}
+
+std::unique_ptr<TEPSNETTransaction> TEPSNETTransaction::CreateWithParams(TEPSNETArea AArea, std::int32_t AAddr, std::int32_t ALength)
+{
+    auto transaction = std::make_unique<TEPSNETTransaction>();
+    TEPSNETPacket* request = transaction->RequestPacket();
+    request->Area = AArea;
+    request->Address = AAddr;
+    request->Length = ALength;
+    return transaction;
+}
+
+std::unique_ptr<TDataTransaction> TEPSNETTransaction::Create() const { return std::make_unique<TEPSNETTransaction>(); }
+
+// ---- TkxEPSNETThread ----
+
+QString TkxEPSNETThread::PubFileName() const
+{
+    std::lock_guard lock(SO());
+    return FPubFileName;
+}
+
+void TkxEPSNETThread::SetPubFileName(const QString& value)
+{
+    std::lock_guard lock(SO());
+    FPubFileName = value;
+}
+
+int TkxEPSNETThread::WriteBuf(const void* Buffer, int Count, int TimeOut)
+{
+    MESI = NextMESI(MESI);
+    const QByteArray frame = QByteArray::fromRawData(static_cast<const char*>(Buffer), Count);
+    const QByteArray whole = WrapFrame(frame, UDP(), MESI, PN);
+    const int written = TComThread::WriteBuf(whole.constData(), static_cast<int>(whole.size()), TimeOut);
+    return written == whole.size() ? Count : written;
+}
+
+int TkxEPSNETThread::TryReadBuf(void* Buffer, int Count, int TimeOut)
+{
+    if (UDP()) {
+        char header[UdpHeaderSize];
+        const int got = TComThread::TryReadBuf(header, UdpHeaderSize, TimeOut);
+        if (got < UdpHeaderSize)
+            return 0;
+        if (CheckUdpHeader(QByteArrayView(header, UdpHeaderSize), MESI) != uhValid) {
+            DoLog(InvalidMESIText, lgErrorLevel1);
+            return 0;
+        }
+    }
+    return TComThread::TryReadBuf(Buffer, Count, TimeOut);
+}
+
+// ---- TkxEPSNETMasterThread ----
+
+TkxEPSNETMasterThread::~TkxEPSNETMasterThread() { OnPubFileLoaded = nullptr; }
+
+void TkxEPSNETMasterThread::SetLogin(const QString& user, const QString& password)
+{
+    std::lock_guard lock(SO());
+    FUser = user;
+    FPassword = password;
+}
+
+void TkxEPSNETMasterThread::SetHttpPort(int port)
+{
+    std::lock_guard lock(SO());
+    FHttpPort = port;
+}
+
+void TkxEPSNETMasterThread::Execute()
+{
+    PN = UdpHeaderPN;
+    FPending.reset();
+    FRetries = 0;
+    while (!Terminated()) {
+        try {
+            RunPass();
+        } catch (const Exception& e) {
+            // The pending request and the retry count stay for the next pass.
+            LogPassFailure(e);
+        }
+    }
+    FPending.reset();
+}
+
+void TkxEPSNETMasterThread::RunPass()
+{
+    if (!FConnected && !Handshake())
+        return;
+    if (FPending)
+        CountRetry();
+    if (!FPending && !TakeNextRequest())
+        return;
+    Purge();
+    if (!ServeRequest())
+        return;
+    FRetries = 0;
+}
+
+bool TkxEPSNETMasterThread::Handshake()
+{
+    if (!WriteData(FormatConnect(DestinationAddress(), Address()), FrameWriteTimeOut))
+        return false;
+    QByteArray answer;
+    if (!ReadData(ConnectAnswerSize, answer, AnswerReadTimeOut))
+        return false;
+    DoLog(QStringLiteral("Connected"), lgConnect);
+    FConnected = true;
+    return true;
+}
+
+void TkxEPSNETMasterThread::CountRetry()
+{
+    if (++FRetries <= GetMaxRetries())
+        return;
+    bool cancel = false;
+    DoDisconnect(FPending.get(), cancel);
+    DoDisconnect(FPending->Request.get(), cancel);
+    if (cancel)
+        FPending.reset();
+}
+
+bool TkxEPSNETMasterThread::TakeNextRequest()
+{
+    std::unique_ptr<TDataTransaction> next = GetNextTransaction();
+    if (next && !dynamic_cast<TEPSNETTransaction*>(next.get())) {
+        DoLog(QStringLiteral("Request of class %1 is not an EPSNET request; dropped").arg(next->Request ? next->Request->ClassName() : QString()),
+              lgErrorLevel1);
+        next.reset();
+    }
+    if (!next) {
+        Event().WaitFor(IdleWait);
+        return false;
+    }
+    FPending = std::move(next);
+    return true;
+}
+
+bool TkxEPSNETMasterThread::ServeRequest()
+{
+    auto* packet = static_cast<TEPSNETTransaction*>(FPending.get())->RequestPacket();
+    // Only read requests are planned; a packet that already carries data would never be served
+    // and would hold the line for ever.
+    if (packet->GetDataLength() != 0) {
+        DoLog(QStringLiteral("Request with data is not a read request; dropped: ") + packet->GetLogString(), lgErrorLevel1);
+        FPending.reset();
+        return true;
+    }
+    if (!WriteData(FormatReadN(DestinationAddress(), Address(), packet->Area, packet->Address, packet->Length), FrameWriteTimeOut))
+        return false;
+    QByteArray answer;
+    if (!ReadData(ReadAnswerSize(packet->Length), answer, AnswerReadTimeOut))
+        return false;
+    packet->SetData(ReadAnswerData(answer, packet->Length));
+    if (FTagList)
+        FTagList->UpdateFromPacket(*packet);
+    DoReceive(packet);
+    FPending.reset();
+    return true;
+}
+
+void TkxEPSNETMasterThread::LogPassFailure(const Exception& e)
+{
+    DoLog(ClassName() + u':' + GetDeviceName() + u':' + e.ClassName() + u':' + e.Message(), lgErrorLevel1);
+    WriteJCLInfoToFile(QString(), -1);
+}
+
+void TkxEPSNETMasterThread::DoTCPConnect()
+{
+    TkxEPSNETThread::DoTCPConnect();
+    QString name;
+    QString user;
+    QString password;
+    int port = PubFileHttpPort;
+    {
+        std::lock_guard lock(SO());
+        name = FPubFileName;
+        user = FUser;
+        password = FPassword;
+        port = FHttpPort;
+    }
+    if (name.isEmpty())
+        return;
+    QString text;
+    // A connection without its tag list is of no use: it is closed again, and the next pass
+    // connects and downloads once more.
+    const auto closeWithoutFile = qScopeGuard([&] {
+        if (text.isEmpty())
+            TCPClose();
+    });
+    DoLog(QStringLiteral("Downloading pub file ") + name + QStringLiteral(" ..."), lgConnect);
+    const TCodePage codePage = FTagList ? FTagList->CodePage() : AnsiCodePage();
+    const QString failed = QStringLiteral("Downliding pub file (%1) failed").arg(name);
+    try {
+        text = GetPubFile(FSocket->GetRemoteSinIP(), user, password, name, codePage, port);
+    } catch (const Exception& e) {
+        // The reason of the web client follows the line users know.
+        throw EEPSNETException(failed + QStringLiteral(": ") + e.Message());
+    }
+    if (text.isEmpty())
+        throw EEPSNETException(failed);
+    DoLog(name + QStringLiteral(" downloaded"), lgConnect);
+    if (FTagList) {
+        FTagList->LoadFromString(text);
+        LaunchPublicFileLoaded();
+    }
+}
+
+void TkxEPSNETMasterThread::LaunchPublicFileLoaded()
+{
+    Launch([this] {
+        GuardCallbacks([this] {
+            if (const TPubFileLoadedEvent handler = OnPubFileLoaded)
+                handler(this);
+        });
+    });
+}

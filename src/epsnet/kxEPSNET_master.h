@@ -1,0 +1,103 @@
+#pragma once
+#include "comm/kxasync_thread.h"
+#include "epsnet/kxEPSNET_frames.h"
+#include "epsnet/kxEPSNET_pubfile.h"
+#include <QString>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+class TEpsnetThreadSafeTagList;
+
+// Raised on the main thread after the tag list was reloaded from a freshly downloaded PUB file.
+using TPubFileLoadedEvent = std::function<void(IComEventSender* Sender)>;
+
+// One read request: both packets are EPSNET packets; the answer's data go into the request.
+class TEPSNETTransaction : public TDataTransaction {
+public:
+    TEPSNETTransaction();
+    static std::unique_ptr<TEPSNETTransaction> CreateWithParams(TEPSNETArea AArea, std::int32_t AAddr, std::int32_t ALength);
+    std::unique_ptr<TDataTransaction> Create() const override;
+
+    TEPSNETPacket* RequestPacket() const { return static_cast<TEPSNETPacket*>(Request.get()); }
+};
+
+// What every EPSNET thread needs: the own address, the UDP message identifier, the PUB file
+// and the shared tag list, and the UDP framing of every frame.
+class TkxEPSNETThread : public TComThread {
+public:
+    using TComThread::TComThread;
+
+    QString ClassName() const override { return QStringLiteral("TkxEPSNETThread"); }
+
+    std::int32_t Address() const noexcept { return FAddress.load(); }
+    void SetAddress(std::int32_t value) noexcept { FAddress = value; }
+    // Written by the component on the main thread while the worker reads them: under SO.
+    QString PubFileName() const;
+    void SetPubFileName(const QString& value);
+    // Not owned; set before the worker starts.
+    TEpsnetThreadSafeTagList* TagList() const noexcept { return FTagList; }
+    void SetTagList(TEpsnetThreadSafeTagList* value) noexcept { FTagList = value; }
+
+    // Identifier of the last frame sent; 0 before the first.
+    std::uint16_t MESI = 0;
+    // Third byte of the UDP header; the body sets it to 2.
+    std::uint8_t PN = UdpHeaderPN;
+
+protected:
+    // On UDP: the 6-byte header first, checked against the last frame's identifier ("Invalid
+    // MESI identifier" and 0 bytes when it differs), then Count bytes.
+    int TryReadBuf(void* Buffer, int Count, int TimeOut) override;
+    // Every frame gets the next identifier; on UDP it goes out behind its header; an odd total
+    // gets a pad byte. Count when the whole went out.
+    int WriteBuf(const void* Buffer, int Count, int TimeOut) override;
+
+    std::atomic<std::int32_t> FAddress{0};
+    QString FPubFileName;
+    TEpsnetThreadSafeTagList* FTagList = nullptr;
+};
+
+// The worker that talks to the PLC: connect frame, then the cyclic read requests in turn, each
+// answer copied into the RAM image and reported on the main thread. Every network connection
+// first downloads the PUB file and reloads the tag list.
+class TkxEPSNETMasterThread : public TkxEPSNETThread {
+public:
+    using TkxEPSNETThread::TkxEPSNETThread;
+    ~TkxEPSNETMasterThread() override;
+
+    QString ClassName() const override { return QStringLiteral("TkxEPSNETMasterThread"); }
+
+    std::int32_t DestinationAddress() const noexcept { return FDestinationAddress.load(); }
+    void SetDestinationAddress(std::int32_t value) noexcept { FDestinationAddress = value; }
+    // The web server's login and port for the download; under SO.
+    void SetLogin(const QString& user, const QString& password);
+    void SetHttpPort(int port);
+
+    // Set and called on the main thread only.
+    TPubFileLoadedEvent OnPubFileLoaded;
+
+protected:
+    void Execute() override;
+    void DoTCPConnect() override;
+    // Calls OnPubFileLoaded on the main thread while the worker waits.
+    void LaunchPublicFileLoaded();
+
+private:
+    // One pass of the body; false when it ended early.
+    void RunPass();
+    bool Handshake();
+    // Counts a failed attempt of the pending request and raises the disconnect events once the
+    // retries are used up; the request is dropped when a handler cancels it.
+    void CountRetry();
+    bool TakeNextRequest();
+    bool ServeRequest();
+    void LogPassFailure(const Exception& e);
+
+    std::atomic<std::int32_t> FDestinationAddress{0};
+    QString FUser;
+    QString FPassword;
+    int FHttpPort = PubFileHttpPort;
+    std::unique_ptr<TDataTransaction> FPending;
+    int FRetries = 0;
+};
