@@ -36,16 +36,23 @@ void Synchronize(const std::function<void()>& function)
         return;
     }
     std::exception_ptr error;
+    // Qt's blocking hand-over orders the two threads already; this handshake states that order in
+    // atomics too, so that the thread sanitizer sees it through Qt's uninstrumented waits.
+    std::atomic<int> handshake{0};
+    handshake.store(1, std::memory_order_release);
     QMetaObject::invokeMethod(
         app,
         [&] {
+            (void)handshake.load(std::memory_order_acquire);
             try {
                 function();
             } catch (...) {
                 error = std::current_exception();
             }
+            handshake.store(2, std::memory_order_release);
         },
         Qt::BlockingQueuedConnection);
+    (void)handshake.load(std::memory_order_acquire);
     if (error)
         std::rethrow_exception(error);
 }
