@@ -1,6 +1,8 @@
 #include "epsnet/kxEPSNET_component.h"
 #include "errorsystem/ErrorSystem.h"
 #include "platform/IniFile.h"
+#include <algorithm>
+#include <limits>
 
 namespace {
 
@@ -158,7 +160,8 @@ void TkxEPSNETMaster::AddAllTagToRList()
     const TEPSNETTag* last = start;
     for (int i = 1; i < tags->Count(); ++i) {
         const TEPSNETTag* tag = tags->Items(i);
-        if (tag->Area() != start->Area() || tag->Address() + tag->Size() - start->Address() > MaxStreamRequest) {
+        // In 64 bits: addresses from a PUB file may lie anywhere in the 32-bit range.
+        if (tag->Area() != start->Area() || std::int64_t{tag->Address()} + tag->Size() - start->Address() > MaxStreamRequest) {
             PlanPacket(*start, *last);
             start = tag;
         }
@@ -169,14 +172,16 @@ void TkxEPSNETMaster::AddAllTagToRList()
 
 void TkxEPSNETMaster::PlanPacket(const TEPSNETTag& start, const TEPSNETTag& last)
 {
-    std::int32_t addr = start.Address();
-    std::int32_t length = last.Address() + last.Size() - addr;
+    std::int64_t addr = start.Address();
+    std::int64_t length = std::int64_t{last.Address()} + last.Size() - addr;
     if (length > MaxStreamRequest) {
-        AddR(start.Area(), addr, MaxStreamRequest, 0);
+        AddR(start.Area(), static_cast<std::int32_t>(addr), MaxStreamRequest, 0);
         length -= MaxStreamRequest;
         addr += MaxStreamRequest;
     }
-    AddR(start.Area(), addr, length, 0);
+    // A length beyond the 32-bit range is refused like any other request that is too long.
+    const auto clamped = static_cast<std::int32_t>(std::min<std::int64_t>(length, std::numeric_limits<std::int32_t>::max()));
+    AddR(start.Area(), static_cast<std::int32_t>(addr), clamped, 0);
 }
 
 void TkxEPSNETMaster::DoPubFileLoaded()

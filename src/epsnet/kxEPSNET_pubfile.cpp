@@ -90,12 +90,12 @@ class TCookieJar {
 public:
     void Take(const TResponse& response)
     {
-        for (const auto& [name, value] : response.SetCookies) {
-            auto it = std::find_if(FCookies.begin(), FCookies.end(), [&](const auto& c) { return c.first == name; });
+        for (const auto& cookie : response.SetCookies) {
+            auto it = std::find_if(FCookies.begin(), FCookies.end(), [&](const auto& c) { return c.first == cookie.first; });
             if (it != FCookies.end())
-                it->second = value;
+                it->second = cookie.second;
             else
-                FCookies.append({name, value});
+                FCookies.append(cookie);
         }
     }
     QByteArray Value(const QByteArray& name) const

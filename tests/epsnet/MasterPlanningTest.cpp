@@ -89,6 +89,14 @@ TEST_F(MasterPlanningTest, LongTagsSplitOnceAndTheTransportLimits)
     EXPECT_EQ(ErrorOf([&] { FMaster->AddR(_epsnet_r, 0, 247, 0); }), "EEPSNETException: Request is too long (247)");
 }
 
+// Addresses from a PUB file may lie anywhere in the 32-bit range: the sums do not overflow.
+TEST_F(MasterPlanningTest, AddressesAtTheEndOfTheRange)
+{
+    Open(Udp);
+    Plan({"A R B 0 INT", "B R B 2147483647 STRING[9]"});
+    EXPECT_EQ(Requests(), "R0/2 R2147483647/10");
+}
+
 TEST_F(MasterPlanningTest, NothingToPlanAndAClosedMaster)
 {
     Open(Udp);
