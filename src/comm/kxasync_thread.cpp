@@ -4,6 +4,7 @@
 #include "platform/CodePage.h"
 #include <QCoreApplication>
 #include <QScopeGuard>
+#include <QThread>
 #include <algorithm>
 
 bool CategoryIsInOptions(TLogCategorySet Options, TLogCategory Category)
@@ -35,7 +36,8 @@ void TComThreadDeleter::operator()(TComThread* thread) const
 {
     if (!thread)
         return;
-    if (thread->InLaunch() && QCoreApplication::instance()) {
+    const QCoreApplication* app = QCoreApplication::instance();
+    if (thread->InLaunch() && app && app->thread() == QThread::currentThread()) {
         // Freed by a handler of one of its own launches: the worker waits for that very handler,
         // so waiting for the worker here could never end. It is stopped now and freed once the
         // launch has returned.
@@ -156,7 +158,8 @@ void TWorkersList::TerminateAll()
 void TWorkersList::FreeTerminated()
 {
     for (int index = static_cast<int>(FItems.size()) - 1; index >= 0; --index) {
-        if (FItems[static_cast<std::size_t>(index)]->Finished()) {
+        const auto& worker = FItems[static_cast<std::size_t>(index)];
+        if (!worker || worker->Finished()) {
             FItems.erase(FItems.begin() + index);
             FCount = static_cast<int>(FItems.size());
         }
@@ -167,7 +170,8 @@ std::int64_t TWorkersList::ThreadTime() const
 {
     std::int64_t sum = 0;
     for (const auto& worker : FItems)
-        sum += worker->ThreadTime();
+        if (worker)
+            sum += worker->ThreadTime();
     return sum;
 }
 
@@ -175,7 +179,8 @@ int TWorkersList::TransactionCount() const
 {
     int sum = 0;
     for (const auto& worker : FItems)
-        sum += worker->GetTransactionCount();
+        if (worker)
+            sum += worker->GetTransactionCount();
     return sum;
 }
 
@@ -183,7 +188,8 @@ int TWorkersList::ReconnectsCount() const
 {
     int sum = 0;
     for (const auto& worker : FItems)
-        sum += worker->GetReconnectsCount();
+        if (worker)
+            sum += worker->GetReconnectsCount();
     return sum;
 }
 
@@ -191,7 +197,8 @@ int TWorkersList::ReconnectsCountLastHour() const
 {
     int sum = 0;
     for (const auto& worker : FItems)
-        sum += worker->GetReconnectsCountLastHour();
+        if (worker)
+            sum += worker->GetReconnectsCountLastHour();
     return sum;
 }
 
@@ -199,7 +206,8 @@ TDateTime TWorkersList::LastReconnect() const
 {
     TDateTime latest = 0;
     for (const auto& worker : FItems)
-        latest = std::max(latest, worker->GetLastReconnect());
+        if (worker)
+            latest = std::max(latest, worker->GetLastReconnect());
     return latest;
 }
 
@@ -631,7 +639,8 @@ void TComThread::ForEachWorker(TAction action) const
     if (!FWorkersList)
         return;
     for (int index = 0; index < FWorkersList->Count(); ++index)
-        action(*FWorkersList->Items(index));
+        if (TComThread* worker = FWorkersList->Items(index))
+            action(*worker);
 }
 
 void TComThread::SetEnableLog(bool value)
@@ -778,7 +787,10 @@ void TComThread::GetWorkerInfo(int Index, TWorkerInfo& Info) const
         std::lock_guard lock(FSO);
         if (Index < 0 || Index >= GetWorkersCount() || Index > MostWorkerInfoIndex)
             return;
-        const TComThread& worker = *FWorkersList->Items(Index);
+        const TComThread* found = FWorkersList->Items(Index);
+        if (!found)
+            return;
+        const TComThread& worker = *found;
         Info.ThreadID = worker.ThreadID();
         Info.DeviceName = worker.GetDeviceName();
         if (worker.FSocket)

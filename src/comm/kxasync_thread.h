@@ -407,7 +407,7 @@ private:
     bool FEnableFileLog = false;
     int FLogMemoIndex = 0;
     QString FLogFileName;
-    TFlowControl FFlowControl = fcDefault;
+    TFlowControl FFlowControl = fcNone;
     std::unique_ptr<TTCPBlockSocket> FServerSocket;
     std::unique_ptr<TWorkersList> FWorkersList;
     DCB FComDCB;
