@@ -38,16 +38,6 @@ protected:
         };
     }
 
-    template <class F>
-    static QString RaisedMessage(F call)
-    {
-        try {
-            call();
-        } catch (const Exception& e) {
-            return e.Message();
-        }
-        return QString();
-    }
 
     TErrorTerminal FTerminal;
     TErrorItem* FOnOnly = nullptr;

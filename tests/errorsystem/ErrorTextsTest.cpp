@@ -10,17 +10,6 @@ class ErrorTextsTest : public LogSystemTest {
 protected:
     QString XmlFile() const { return FDir.File("texts.xml"); }
     void WriteXml(const QByteArray& bytes) const { TestSupport::WriteFileBytes(XmlFile(), bytes); }
-    // The message of the exception the call raises, or empty.
-    template <class F>
-    static QString RaisedMessage(F call)
-    {
-        try {
-            call();
-        } catch (const Exception& e) {
-            return e.Message();
-        }
-        return QString();
-    }
 };
 
 QByteArray Wrapped(const QByteArray& body) { return "<ERRORSYSTEM version=\"1\">\r\n" + body + "\r\n</ERRORSYSTEM>\r\n"; }

@@ -1,6 +1,7 @@
 #pragma once
 #include "errorsystem/ErrorSystem.h"
 #include "TestSupport.h"
+#include "platform/Exceptions.h"
 #include <QStringList>
 #include <atomic>
 #include <gtest/gtest.h>
@@ -40,3 +41,15 @@ protected:
     TestSupport::TTempDir FDir;
     std::unique_ptr<TLogSystemScope> FScope;
 };
+
+// The message of the exception of ours that the call raises, or empty.
+template <class F>
+QString RaisedMessage(F call)
+{
+    try {
+        call();
+    } catch (const Exception& e) {
+        return e.Message();
+    }
+    return QString();
+}
