@@ -320,8 +320,8 @@ protected:
     virtual void DoTCPConnect() {}
 
     // ---- Transports, worker side ----
-    // Opens the serial port of a device name; the handle, or INVALID_HANDLE_VALUE with the reason
-    // in FComPort.LastErrorDesc().
+    // Opens the serial port of a device name at 115200 bit/s, the rest as the driver has it; the
+    // handle, or INVALID_HANDLE_VALUE, which makes the construction fail with the system's reason.
     virtual int CreateHandle(const QString& DeviceName);
     // Bytes read, with the line's error handling: a network error closes the socket, a deferred
     // port that brought less than asked is closed.
