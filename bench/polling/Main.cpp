@@ -1,0 +1,106 @@
+// vocator-bench-polling: request/response rates on loopback, one request in flight, all measured
+// in one run so that their ratios hold on whatever machine runs it.
+#include "BareLoop.h"
+#include "MasterLoop.h"
+#include "ModbusLoop.h"
+#include "errorsystem/ErrorSystem.h"
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QTemporaryDir>
+#include <QThread>
+#include <cstdio>
+#include <sched.h>
+
+namespace {
+
+void PrintRates(const TRates& rates)
+{
+    if (!rates.Error.isEmpty()) {
+        std::printf("%-24s not measured: %s\n", qPrintable(rates.Name), qPrintable(rates.Error));
+        return;
+    }
+    std::printf("%-24s %9.0f %9.0f %9.0f   %7.1f\n", qPrintable(rates.Name), rates.Min(), rates.Median(), rates.Max(),
+                rates.Median() > 0 ? 1e6 / rates.Median() : 0.0);
+}
+
+// The ratio of two medians with the goal it is held against; goal 0 prints no verdict.
+void PrintRatio(const char* name, const TRates& ours, const TRates& other, double goal)
+{
+    if (!ours.Error.isEmpty() || !other.Error.isEmpty() || other.Median() <= 0) {
+        std::printf("  %-18s -\n", name);
+        return;
+    }
+    const double ratio = ours.Median() / other.Median();
+    if (goal > 0)
+        std::printf("  %-18s %5.2f   goal >= %.2f: %s\n", name, ratio, goal, ratio >= goal ? "met" : "MISSED");
+    else
+        std::printf("  %-18s %5.2f\n", name, ratio);
+}
+
+QString Processors()
+{
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof set, &set) != 0)
+        return QStringLiteral("?");
+    QStringList cpus;
+    for (int i = 0; i < CPU_SETSIZE; ++i)
+        if (CPU_ISSET(i, &set))
+            cpus << QString::number(i);
+    return cpus.join(u',');
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("vocator-bench-polling"));
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Polling rates on loopback: bare sockets, with a Qt hand-over, libmodbus, our master."));
+    parser.addHelpOption();
+    const QCommandLineOption seconds(QStringLiteral("seconds"), QStringLiteral("Length of one repetition (default 1)."), QStringLiteral("s"), QStringLiteral("1"));
+    const QCommandLineOption repetitions(QStringLiteral("repetitions"), QStringLiteral("Repetitions of each measurement (default 5)."),
+                                         QStringLiteral("n"), QStringLiteral("5"));
+    parser.addOptions({seconds, repetitions});
+    parser.process(app);
+    TTiming timing;
+    timing.Seconds = std::max(0.1, parser.value(seconds).toDouble());
+    timing.Repetitions = std::max(1, parser.value(repetitions).toInt());
+
+    // The log goes to a folder of its own, never beside the benchmark.
+    QTemporaryDir logDir;
+    TLogSystemScope logSystem;
+    SetDefaultFileName(logDir.filePath(QStringLiteral("bench.log")));
+
+    std::printf("vocator-bench-polling: %d repetitions of %.1f s each, one request in flight, loopback; processors %s of %d\n",
+                timing.Repetitions, timing.Seconds, qPrintable(Processors()), QThread::idealThreadCount());
+    std::printf("%-24s %9s %9s %9s   %7s\n", "", "req/s min", "median", "max", "us/req");
+    std::fflush(stdout);
+
+    // Each peer gets a loopback address of its own.
+    const auto measure = [](TRates rates) {
+        PrintRates(rates);
+        std::fflush(stdout);
+        return rates;
+    };
+    const TRates bareUdp = measure(MeasureBareLoop(true, false, "127.0.0.71", timing));
+    const TRates bareTcp = measure(MeasureBareLoop(false, false, "127.0.0.71", timing));
+    const TRates handOverUdp = measure(MeasureBareLoop(true, true, "127.0.0.72", timing));
+    const TRates handOverTcp = measure(MeasureBareLoop(false, true, "127.0.0.72", timing));
+    const TRates modbus = measure(MeasureModbusLoop("127.0.0.73", timing));
+    std::printf("%-24s no UDP transport in libmodbus\n", "(b)  libmodbus UDP");
+    const TRates masterUdp = measure(MeasureMasterLoop(true, "127.0.0.74", timing));
+    const TRates masterTcp = measure(MeasureMasterLoop(false, "127.0.0.75", timing));
+
+    std::printf("ratios of the medians:\n");
+    PrintRatio("(c)/(a)   UDP", masterUdp, bareUdp, 0);
+    PrintRatio("(c)/(a)   TCP", masterTcp, bareTcp, 0);
+    PrintRatio("(c)/(a2)  UDP", masterUdp, handOverUdp, 0.85);
+    PrintRatio("(c)/(a2)  TCP", masterTcp, handOverTcp, 0);
+    PrintRatio("(c)/(b)   UDP", masterUdp, modbus, 1.0);
+    PrintRatio("(c)/(b)   TCP", masterTcp, modbus, 1.0);
+    const bool measured = bareUdp.Error.isEmpty() && bareTcp.Error.isEmpty() && handOverUdp.Error.isEmpty() &&
+                          handOverTcp.Error.isEmpty() && modbus.Error.isEmpty() && masterUdp.Error.isEmpty() && masterTcp.Error.isEmpty();
+    return measured ? 0 : 1;
+}
