@@ -1,4 +1,5 @@
 #include "BareLoop.h"
+#include "Sockets.h"
 #include <QByteArray>
 #include <QCoreApplication>
 #include <arpa/inet.h>
@@ -13,32 +14,6 @@ namespace {
 
 constexpr int RequestSize = 14;
 constexpr int AnswerSize = 255;
-
-sockaddr_in Loopback(const char* address, quint16 port)
-{
-    sockaddr_in peer{};
-    peer.sin_family = AF_INET;
-    peer.sin_port = htons(port);
-    ::inet_pton(AF_INET, address, &peer.sin_addr);
-    return peer;
-}
-
-void NoDelay(int fd)
-{
-    const int one = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-}
-
-bool ReadAll(int fd, char* buffer, int count)
-{
-    for (int got = 0; got < count;) {
-        const ssize_t n = ::recv(fd, buffer + got, std::size_t(count - got), 0);
-        if (n <= 0)
-            return false;
-        got += int(n);
-    }
-    return true;
-}
 
 // The server thread: bound before the client starts, it answers every request until its socket
 // is shut down.

@@ -3,6 +3,7 @@
 #include "BareLoop.h"
 #include "MasterLoop.h"
 #include "ModbusLoop.h"
+#include "PeerLoop.h"
 #include "errorsystem/ErrorSystem.h"
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -62,7 +63,8 @@ int main(int argc, char* argv[])
     const QCommandLineOption seconds(QStringLiteral("seconds"), QStringLiteral("Length of one repetition (default 1)."), QStringLiteral("s"), QStringLiteral("1"));
     const QCommandLineOption repetitions(QStringLiteral("repetitions"), QStringLiteral("Repetitions of each measurement (default 5)."),
                                          QStringLiteral("n"), QStringLiteral("5"));
-    parser.addOptions({seconds, repetitions});
+    const QCommandLineOption only(QStringLiteral("only"), QStringLiteral("Measure only a, a2, b, c or s (for profiling)."), QStringLiteral("which"));
+    parser.addOptions({seconds, repetitions, only});
     parser.process(app);
     TTiming timing;
     timing.Seconds = std::max(0.1, parser.value(seconds).toDouble());
@@ -79,19 +81,26 @@ int main(int argc, char* argv[])
     std::fflush(stdout);
 
     // Each peer gets a loopback address of its own.
-    const auto measure = [](TRates rates) {
+    const QString chosen = parser.value(only);
+    const auto measure = [&chosen](const char* key, const auto& run) {
+        if (!chosen.isEmpty() && chosen != QLatin1String(key))
+            return TRates{QString(), {}, QStringLiteral("skipped")};
+        TRates rates = run();
         PrintRates(rates);
         std::fflush(stdout);
         return rates;
     };
-    const TRates bareUdp = measure(MeasureBareLoop(true, false, "127.0.0.71", timing));
-    const TRates bareTcp = measure(MeasureBareLoop(false, false, "127.0.0.71", timing));
-    const TRates handOverUdp = measure(MeasureBareLoop(true, true, "127.0.0.72", timing));
-    const TRates handOverTcp = measure(MeasureBareLoop(false, true, "127.0.0.72", timing));
-    const TRates modbus = measure(MeasureModbusLoop("127.0.0.73", timing));
-    std::printf("%-24s no UDP transport in libmodbus\n", "(b)  libmodbus UDP");
-    const TRates masterUdp = measure(MeasureMasterLoop(true, "127.0.0.74", timing));
-    const TRates masterTcp = measure(MeasureMasterLoop(false, "127.0.0.75", timing));
+    const TRates bareUdp = measure("a", [&] { return MeasureBareLoop(true, false, "127.0.0.71", timing); });
+    const TRates bareTcp = measure("a", [&] { return MeasureBareLoop(false, false, "127.0.0.71", timing); });
+    const TRates handOverUdp = measure("a2", [&] { return MeasureBareLoop(true, true, "127.0.0.72", timing); });
+    const TRates handOverTcp = measure("a2", [&] { return MeasureBareLoop(false, true, "127.0.0.72", timing); });
+    const TRates modbus = measure("b", [&] { return MeasureModbusLoop("127.0.0.73", timing); });
+    if (chosen.isEmpty() || chosen == QLatin1String("b"))
+        std::printf("%-24s no UDP transport in libmodbus\n", "(b)  libmodbus UDP");
+    const TRates masterUdp = measure("c", [&] { return MeasureMasterLoop(true, "127.0.0.74", timing); });
+    const TRates masterTcp = measure("c", [&] { return MeasureMasterLoop(false, "127.0.0.75", timing); });
+    const TRates peerUdp = measure("s", [&] { return MeasureSimulatorPeer(true, "127.0.0.76", timing); });
+    const TRates peerTcp = measure("s", [&] { return MeasureSimulatorPeer(false, "127.0.0.76", timing); });
 
     std::printf("ratios of the medians:\n");
     PrintRatio("(c)/(a)   UDP", masterUdp, bareUdp, 0);
@@ -100,7 +109,10 @@ int main(int argc, char* argv[])
     PrintRatio("(c)/(a2)  TCP", masterTcp, handOverTcp, 0);
     PrintRatio("(c)/(b)   UDP", masterUdp, modbus, 1.0);
     PrintRatio("(c)/(b)   TCP", masterTcp, modbus, 1.0);
-    const bool measured = bareUdp.Error.isEmpty() && bareTcp.Error.isEmpty() && handOverUdp.Error.isEmpty() &&
-                          handOverTcp.Error.isEmpty() && modbus.Error.isEmpty() && masterUdp.Error.isEmpty() && masterTcp.Error.isEmpty();
-    return measured ? 0 : 1;
+    PrintRatio("(c)/(s)   UDP", masterUdp, peerUdp, 0);
+    PrintRatio("(c)/(s)   TCP", masterTcp, peerTcp, 0);
+    for (const TRates* rates : {&bareUdp, &bareTcp, &handOverUdp, &handOverTcp, &modbus, &masterUdp, &masterTcp, &peerUdp, &peerTcp})
+        if (!rates->Error.isEmpty() && rates->Error != QLatin1String("skipped"))
+            return 1;
+    return 0;
 }
