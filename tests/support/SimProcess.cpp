@@ -10,7 +10,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-TSimProcess::TSimProcess(const QStringList& arguments) : FAddress(NextAddress())
+TSimProcess::TSimProcess(const QStringList& arguments) : TSimProcess(NextAddress(), arguments) {}
+
+TSimProcess::TSimProcess(const QString& address, const QStringList& arguments) : FAddress(address)
 {
     FProcess.setProgram(QStringLiteral(PLCSIM_PATH));
     FProcess.setArguments(QStringList{QStringLiteral("--address"), FAddress} + arguments);
@@ -67,6 +69,12 @@ int TSimProcess::Terminate()
     const QStringList lines = QString::fromUtf8(FProcess.readAllStandardOutput()).trimmed().split(QLatin1Char('\n'));
     LastLine = lines.last().trimmed();
     return FProcess.exitStatus() == QProcess::NormalExit ? FProcess.exitCode() : -1;
+}
+
+void TSimProcess::Kill()
+{
+    FProcess.kill();
+    FProcess.waitForFinished(10000);
 }
 
 QString TSimProcess::NextAddress()

@@ -16,6 +16,8 @@ public:
     // Starts vocator-plcsim with --address and the arguments; raises std::runtime_error when it
     // does not become ready.
     explicit TSimProcess(const QStringList& arguments);
+    // The same on a given address, for a simulator that takes the place of one that ended.
+    TSimProcess(const QString& address, const QStringList& arguments);
     ~TSimProcess();
     TSimProcess(const TSimProcess&) = delete;
     TSimProcess& operator=(const TSimProcess&) = delete;
@@ -29,6 +31,8 @@ public:
     QString NextLine(int timeOut = 10000);
     // SIGTERM, then the exit status; the last line printed (the counters) in LastLine.
     int Terminate();
+    // SIGKILL, as a PLC that loses its power: no counters, no orderly close of connections.
+    void Kill();
     QString LastLine;
     QString ReadyLine;
 
