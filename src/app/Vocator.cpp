@@ -1,6 +1,7 @@
 // The program: start-up, message loop and shut-down. Windowless until the windows exist: the
 // same data module, log file and exception capture as the tray application.
 #include "announce/DMod.h"
+#include "app/ConsoleMemo.h"
 #include "app/StartUp.h"
 #include "common/kxtools.h"
 #include "errorsystem/ErrorSystem.h"
@@ -16,6 +17,7 @@
 #include <QCoreApplication>
 #include <clocale>
 #include <cstdio>
+#include <memory>
 
 namespace {
 
@@ -57,8 +59,12 @@ int RunProgram(int argc, char** argv, const QStringList& arguments)
     if (FindCmdLineSwitch(arguments, QStringLiteral("selftest")))
         return RunSelfTest();
 
+    // Without windows the data module's memo lines go to standard output.
+    TConsoleMemo console(0);
     CreateExceptionCapture(&app);
-    auto* DM = new TDM(&app);
+    // Freed before the application object: its master thread may be waiting for the main thread
+    // to run a hand-over, and only a living application still serves them while the thread ends.
+    const std::unique_ptr<TDM> DM(new TDM(&app));
     WriteToFile(QStringLiteral("Before ") + AppName + QStringLiteral(" Initialize... (v.") + GetPrgInfo(QStringLiteral("FileVersion")) +
                 QStringLiteral(") ThreadID:") + QString::number(CurrentThreadId()));
     try {
