@@ -1,5 +1,6 @@
 #include "app/StartUp.h"
 #include "announce/ExternalScripting.h"
+#include "app/PlcLoopbackCheck.h"
 #include "common/kxtools.h"
 #include "errorsystem/ErrorSystem.h"
 #include "platform/IniFile.h"
@@ -32,11 +33,26 @@ namespace {
 
 constexpr int SpeechCheckTimeoutMs = 60000;
 
+void PrintCheckLine(const QString& check, const char* outcome, const QString& detail)
+{
+    std::printf("selftest: %s: %s%s\n", qPrintable(check), outcome, detail.isEmpty() ? "" : qPrintable(" (" + detail + ")"));
+    std::fflush(stdout);
+}
+
 bool Report(const QString& check, bool ok, const QString& detail)
 {
-    std::printf("selftest: %s: %s%s\n", qPrintable(check), ok ? "ok" : "FAILED", detail.isEmpty() ? "" : qPrintable(" (" + detail + ")"));
-    std::fflush(stdout);
+    PrintCheckLine(check, ok ? "ok" : "FAILED", detail);
     return ok;
+}
+
+// A check that cannot run here is reported as skipped and does not fail the self-test.
+bool Report(const QString& check, const TCheckResult& result)
+{
+    if (result.Status == TCheckResult::csSkipped) {
+        PrintCheckLine(check, "skipped", result.Detail);
+        return true;
+    }
+    return Report(check, result.Status == TCheckResult::csPassed, result.Detail);
 }
 
 bool CheckLogFile()
@@ -81,6 +97,8 @@ int RunSelfTest()
     int failed = 0;
     failed += CheckLogFile() ? 0 : 1;
     failed += CheckSpeechProgram() ? 0 : 1;
+    for (const QString& line : {QStringLiteral("UDP"), QStringLiteral("TCP")})
+        failed += Report(QStringLiteral("PLC loopback over ") + line, CheckPlcLoopback(line)) ? 0 : 1;
     std::printf("selftest: %s\n", failed ? qPrintable(QString::number(failed) + " check(s) failed") : "all checks passed");
     return failed ? 1 : 0;
 }

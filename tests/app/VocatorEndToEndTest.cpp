@@ -115,6 +115,8 @@ TEST_F(WindowlessVocator, SelfTestReportsEachCheck)
     EXPECT_EQ(Process.exitCode(), 0) << out.constData();
     EXPECT_TRUE(out.contains("selftest: log file: ok")) << out.constData();
     EXPECT_TRUE(out.contains("selftest: speech program: ok")) << out.constData();
+    EXPECT_TRUE(out.contains("selftest: PLC loopback over UDP: skipped (no simulator at " + Dir.File("vocator-plcsim").toUtf8() + ")"))
+        << out.constData();
 
     WriteIni("[TTS]\nSAY_EXE=/no/such/program\n");
     Start({"/SelfTest"});
@@ -122,4 +124,31 @@ TEST_F(WindowlessVocator, SelfTestReportsEachCheck)
     out = Process.readAllStandardOutput();
     EXPECT_NE(Process.exitCode(), 0);
     EXPECT_TRUE(out.contains("selftest: speech program: FAILED")) << out.constData();
+}
+
+// With the simulator beside the program, the self-test reads a value back from it over UDP and
+// TCP; a simulator that does not become ready fails the check and the self-test.
+TEST_F(WindowlessVocator, SelfTestChecksThePlcLoopbackWithTheSimulatorBesideIt)
+{
+    WriteIni("[TTS]\nSAY_EXE=" RECORD_ARGS_PATH "\n");
+    ASSERT_TRUE(QFile::copy(PLCSIM_PATH, Dir.File("vocator-plcsim")));
+    QFile::setPermissions(Dir.File("vocator-plcsim"), QFile::permissions(PLCSIM_PATH));
+    Process.setProcessChannelMode(QProcess::SeparateChannels);
+    Start({"/selftest"});
+    ASSERT_TRUE(Process.waitForFinished(60000));
+    QByteArray out = Process.readAllStandardOutput();
+    EXPECT_EQ(Process.exitCode(), 0) << out.constData();
+    EXPECT_TRUE(out.contains("selftest: PLC loopback over UDP: ok (UDP:127.0.0.1:")) << out.constData();
+    EXPECT_TRUE(out.contains("selftest: PLC loopback over TCP: ok (TCP:127.0.0.1:")) << out.constData();
+    EXPECT_TRUE(out.contains("SelfTestText read back)")) << out.constData();
+
+    QFile::remove(Dir.File("vocator-plcsim"));
+    TestSupport::WriteScript(Dir.File("vocator-plcsim"), "echo 'vocator-plcsim: cannot listen' >&2\nexit 2\n");
+    Start({"/selftest"});
+    ASSERT_TRUE(Process.waitForFinished(60000));
+    out = Process.readAllStandardOutput();
+    EXPECT_NE(Process.exitCode(), 0);
+    EXPECT_TRUE(out.contains("selftest: PLC loopback over UDP: FAILED (the simulator did not become ready: vocator-plcsim: cannot listen)"))
+        << out.constData();
+    EXPECT_TRUE(out.contains("selftest: 2 check(s) failed")) << out.constData();
 }
