@@ -2,10 +2,6 @@
 #include "Sockets.h"
 #include <QByteArray>
 #include <QCoreApplication>
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
 #include <atomic>
 #include <thread>
 #include <unistd.h>
