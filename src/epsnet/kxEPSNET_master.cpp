@@ -215,7 +215,10 @@ void TkxEPSNETMasterThread::DoTCPConnect()
     const TCodePage codePage = FTagList ? FTagList->CodePage() : AnsiCodePage();
     const QString failed = QStringLiteral("Downliding pub file (%1) failed").arg(name);
     try {
-        text = GetPubFile(FSocket->GetRemoteSinIP(), user, password, name, codePage, port);
+        // Cut short when the thread is told to end, so a stalled web server cannot hold the
+        // program's shut-down for the three requests' time-outs.
+        text = GetPubFile(FSocket->GetRemoteSinIP(), user, password, name, codePage, port, PubFileTimeOut,
+                          [this] { return Terminated(); });
     } catch (const Exception& e) {
         // The reason of the web client follows the line users know.
         throw EEPSNETException(failed + QStringLiteral(": ") + e.Message());

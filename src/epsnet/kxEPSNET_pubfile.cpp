@@ -144,7 +144,7 @@ QByteArray BuildUrl(const QString& host, int port, const QString& path)
 // One easy handle for the whole exchange; each request sets method, body and cookies anew.
 class THttpExchange {
 public:
-    explicit THttpExchange(int timeOut) : FCurl(curl_easy_init())
+    THttpExchange(int timeOut, const std::function<bool()>& cancelled) : FCurl(curl_easy_init()), FCancelled(cancelled)
     {
         if (!FCurl)
             throw EEPSNETException(QStringLiteral("Cannot create an HTTP client"));
@@ -160,6 +160,11 @@ public:
         curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, CollectBody);
         curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, CollectHeader);
         curl_easy_setopt(c, CURLOPT_ERRORBUFFER, FError);
+        if (FCancelled) {
+            curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, AbortWhenCancelled);
+            curl_easy_setopt(c, CURLOPT_XFERINFODATA, this);
+            curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
+        }
     }
 
     TResponse Get(const QByteArray& url) { return Perform("GET", url, nullptr); }
@@ -194,6 +199,8 @@ private:
             throw EEPSNETException(QStringLiteral("HTTP %1 %2: the body exceeds %3 bytes")
                                        .arg(QString::fromLatin1(method), QString::fromUtf8(url))
                                        .arg(PubFileMaxBodySize));
+        if (result == CURLE_ABORTED_BY_CALLBACK)
+            throw EEPSNETException(QStringLiteral("HTTP %1 %2 cancelled").arg(QString::fromLatin1(method), QString::fromUtf8(url)));
         if (result != CURLE_OK)
             throw EEPSNETException(QStringLiteral("HTTP %1 %2 failed: %3")
                                        .arg(QString::fromLatin1(method), QString::fromUtf8(url), ErrorText(result)));
@@ -208,7 +215,13 @@ private:
         return detail.isEmpty() ? QString::fromUtf8(curl_easy_strerror(result)) : detail;
     }
 
+    static int AbortWhenCancelled(void* exchange, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
+    {
+        return static_cast<THttpExchange*>(exchange)->FCancelled() ? 1 : 0;
+    }
+
     TCurlPtr<CURL> FCurl;
+    std::function<bool()> FCancelled;
     TCookieJar FCookies;
     char FError[CURL_ERROR_SIZE] = {};
 };
@@ -233,12 +246,13 @@ QByteArray PubFileLoginAnswer(const QByteArray& Challenge, const QString& Passwo
 }
 
 QString GetPubFile(const QString& PLCIPAddress, const QString& User, const QString& Password,
-                   const QString& FileName, const TCodePage& CodePage, int HttpPort, int TimeOut)
+                   const QString& FileName, const TCodePage& CodePage, int HttpPort, int TimeOut,
+                   const std::function<bool()>& Cancelled)
 {
     InitCurlOnce();
     const QByteArray loginUrl = BuildUrl(PLCIPAddress, HttpPort, LoginPath);
     const QByteArray fileUrl = BuildUrl(PLCIPAddress, HttpPort, QLatin1Char('/') + FileName);
-    THttpExchange http(TimeOut);
+    THttpExchange http(TimeOut, Cancelled);
 
     http.Get(loginUrl);
     const QByteArray challenge = http.Cookies().Value(ChallengeCookie);

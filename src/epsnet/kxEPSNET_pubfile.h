@@ -1,6 +1,7 @@
 #pragma once
 #include "platform/CodePage.h"
 #include <QString>
+#include <functional>
 
 // The PLC's PUB file comes from the PLC's own web server, never from disk: a login page that sets
 // the challenge cookie "SoftPLC", a login form answered with the SHA-1 of challenge and password,
@@ -19,9 +20,12 @@ constexpr qsizetype PubFileMaxBodySize = qsizetype(16) * 1024 * 1024;
 // Raises EEPSNETException when the server cannot be reached, a request takes longer than
 // TimeOut, the file request answers anything but a 2xx status, the file is empty, or a body
 // exceeds PubFileMaxBodySize. Safe to call from any thread.
+// Cancelled, when given, is asked about once a second while a request waits: when it answers
+// true the exchange stops and raises, so that a stalled server does not hold a thread that has
+// to end.
 QString GetPubFile(const QString& PLCIPAddress, const QString& User, const QString& Password,
                    const QString& FileName, const TCodePage& CodePage, int HttpPort = PubFileHttpPort,
-                   int TimeOut = PubFileTimeOut);
+                   int TimeOut = PubFileTimeOut, const std::function<bool()>& Cancelled = {});
 
 // The text of a PUB file's bytes: a byte-order mark selects UTF-8 or UTF-16 (and is dropped),
 // otherwise the bytes are in CodePage.

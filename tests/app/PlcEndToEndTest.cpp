@@ -240,3 +240,17 @@ TEST_F(MissingMessageTag, IsReportedOnEveryReadAndNothingIsSpoken)
     EXPECT_TRUE(output.contains(line + "(the line above came ")) << output.toStdString();
     EXPECT_LT(output.count(line), 10) << "repeats are counted, not printed";
 }
+
+using StalledWebServer = PlcEndToEndBase;
+
+// The PLC's web server holds every answer for a minute: SIGTERM still ends vocator at once, as
+// the download in progress is cut short instead of running out its three time-outs.
+TEST_F(StalledWebServer, DoesNotHoldTheShutDown)
+{
+    StartSim();
+    ASSERT_EQ(Sim->Command("http-delay 60000"), "ok");
+    StartVocator();
+    ASSERT_TRUE(WaitUntil([&] { return Log().contains("Downloading pub file var.pub ..."); }, 20000)) << Log().toStdString();
+    StopVocator();
+    EXPECT_FALSE(Log().contains("var.pub downloaded")) << Log().toStdString();
+}
