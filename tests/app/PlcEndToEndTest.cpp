@@ -16,7 +16,7 @@ namespace {
 
 const char* const Welcome = "Vocator listens";
 
-// A message string between two other tags, in the PLC's code page.
+// The message string among other tags, as a PLC lists them.
 const char* const PubText = "Counter R W 0 INT ;cycles\r\n"
                             "Message R B 10 STRING[64] ;text for the loudspeaker\r\n"
                             "Alarm X B 0 .3 BOOL\r\n"
