@@ -112,8 +112,11 @@ void TSimSlave::ReadStream(QTcpSocket* socket)
         }
     }
     stream.remove(0, used); // what is left is the start of one frame: at most 260 bytes
-    if (!answers.isEmpty())
+    if (!answers.isEmpty()) {
         socket->write(answers);
+        // Sent now rather than on a later pass of the event loop: the master waits for it.
+        socket->flush();
+    }
 }
 
 std::optional<QByteArray> TSimSlave::Answer(QByteArrayView frame)
