@@ -101,6 +101,9 @@ void TkxEPSNETMasterThread::Execute()
         } catch (const Exception& e) {
             // The pending request and the retry count stay for the next pass.
             LogPassFailure(e);
+        } catch (...) {
+            // Whatever else a pass raised is logged as well: the worker must not end silently.
+            LogPassFailure(*WrapException(std::current_exception()));
         }
     }
     FPending.reset();
