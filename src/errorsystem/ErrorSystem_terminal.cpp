@@ -8,14 +8,7 @@ namespace {
 TErrorDestination* RegisteredDestination = nullptr;
 std::unique_ptr<TErrorItem> GlobalErrorItem;
 
-// The registered text of an internal code, or its built-in wording when a list lost it.
-QString InternalText(std::int32_t code)
-{
-    const QString registered = GetErrorText(code);
-    return registered.isEmpty() ? BuiltInErrorText(code) : registered;
-}
-
-[[noreturn]] void RaiseInternal(std::int32_t code) { throw Exception(InternalText(code)); }
+[[noreturn]] void RaiseInternal(std::int32_t code) { throw Exception(RegisteredOrBuiltInErrorText(code)); }
 
 // The pattern with its first %s replaced by the argument and "%%" read as "%".
 QString FormatWithOneString(const QString& pattern, const QString& argument)

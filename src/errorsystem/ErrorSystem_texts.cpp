@@ -219,9 +219,7 @@ void TErrorTextItem::SetErrorCode(std::int32_t Value)
     if (Value == FErrorCode)
         return;
     if (CodeInUse(Value)) {
-        const QString text = GetErrorText(_coUniqueErrorCodeError);
-        throw Exception((text.isEmpty() ? BuiltInErrorText(_coUniqueErrorCodeError) : text)
-                        + QStringLiteral(" ErrorCode=") + QString::number(Value));
+        throw Exception(RegisteredOrBuiltInErrorText(_coUniqueErrorCodeError) + QStringLiteral(" ErrorCode=") + QString::number(Value));
     }
     StoreCode(Value);
     FLastErrorCode = Value;
@@ -401,6 +399,12 @@ std::int32_t GetNextErrorCode()
 }
 
 TErrorTextList* GlobalList() { return FGlobalList.get(); }
+
+QString RegisteredOrBuiltInErrorText(std::int32_t code)
+{
+    const QString registered = GetErrorText(code);
+    return registered.isEmpty() ? BuiltInErrorText(code) : registered;
+}
 
 QString BuiltInErrorText(std::int32_t code)
 {

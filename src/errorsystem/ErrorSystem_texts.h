@@ -144,6 +144,8 @@ TErrorTextList* GlobalList();
 // The wording of an internal or import code as the system registers it, also when no list holds
 // it (empty for other codes).
 QString BuiltInErrorText(std::int32_t code);
+// The registered text of a code, or its built-in wording when no list holds it.
+QString RegisteredOrBuiltInErrorText(std::int32_t code);
 
 // Reading attributes of ERRORSYSTEM tags. The raw value of the first parameter of that name
 // loses its first and last characters; "&#34;" in the rest becomes a double quote (only the first
