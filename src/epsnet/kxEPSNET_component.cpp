@@ -105,14 +105,20 @@ TComThread* TkxEPSNETMaster::GetComThread() const { return FEPMT; }
 
 TComThreadPtr<TComThread> TkxEPSNETMaster::CreateComThread()
 {
-    // Everything the worker reads at its first connection is in place before it starts.
-    auto thread = TComThread::Create<TkxEPSNETMasterThread>(DeviceName(), MultiServer(), [this](TkxEPSNETMasterThread& created) {
-        created.SetTagList(FTagList.get());
-        created.SetAddress(FAddress);
-        PushSettings(created);
-    });
-    FEPMT = thread.get();
-    return thread;
+    // Every setting, the log settings included, is in place before the worker starts: its first
+    // lines and its first connection must not race the component's push of them.
+    try {
+        auto thread = TComThread::Create<TkxEPSNETMasterThread>(DeviceName(), MultiServer(), [this](TkxEPSNETMasterThread& created) {
+            created.SetTagList(FTagList.get());
+            FEPMT = &created;
+            UpdateDCB();
+        });
+        FEPMT = thread.get();
+        return thread;
+    } catch (...) {
+        FEPMT = nullptr;
+        throw;
+    }
 }
 
 void TkxEPSNETMaster::DestroyComThread()
