@@ -1,5 +1,6 @@
 #include "RecordedRuns.h"
 #include "TestSupport.h"
+#include "VocatorProcess.h"
 #include <QFile>
 #include <QProcess>
 #include <gtest/gtest.h>
@@ -9,47 +10,17 @@ using TestSupport::TTempDir;
 
 namespace {
 
-// The built vocator copied into a fresh folder, so that its ini and log files are the test's own.
+// The built vocator in a fresh folder of its own, so that its ini and log files are the test's own.
 class WindowlessVocator : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        Program = Dir.File("vocator");
-        ASSERT_TRUE(QFile::copy(VOCATOR_PATH, Program));
-        QFile::setPermissions(Program, QFile::permissions(VOCATOR_PATH));
-        Process.setWorkingDirectory(Dir.Path());
-        Process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("RECORD_FILE", Dir.File("runs.txt"));
-        environment.remove("DISPLAY");
-        environment.remove("WAYLAND_DISPLAY");
-        Process.setProcessEnvironment(environment);
-    }
-    void TearDown() override
-    {
-        if (Process.state() != QProcess::NotRunning) {
-            Process.kill();
-            Process.waitForFinished();
-        }
-    }
-    void WriteIni(const QByteArray& text) { TestSupport::WriteFileBytes(Dir.File("vocator.ini"), text); }
+    void WriteIni(const QByteArray& text) { Vocator.WriteIni(text); }
     QByteArray Log() const { return TestSupport::ReadFileBytes(Dir.File("vocator.log")); }
-    void Start(const QStringList& arguments = {})
-    {
-        Process.start(Program, arguments);
-        ASSERT_TRUE(Process.waitForStarted());
-    }
-    void Terminate()
-    {
-        Process.terminate();
-        ASSERT_TRUE(Process.waitForFinished(20000));
-        EXPECT_EQ(Process.exitStatus(), QProcess::NormalExit);
-        EXPECT_EQ(Process.exitCode(), 0);
-    }
+    void Start(const QStringList& arguments = {}) { ASSERT_TRUE(Vocator.Start(arguments)); }
+    void Terminate() { EXPECT_TRUE(Vocator.Stop()); }
 
-    TTempDir Dir;
-    QString Program;
-    QProcess Process;
+    TestSupport::TVocatorProcess Vocator;
+    const TTempDir& Dir = Vocator.Dir();
+    QProcess& Process = Vocator.Process();
 };
 
 } // namespace

@@ -1,0 +1,62 @@
+// The windowless vocator against a PLC whose web server fails to hand out the PUB file: without
+// its file a connection is of no use, so it is closed, the failure logged with its reason, and
+// the download tried again at the next connection. Once the server serves again, the text on
+// the PLC is spoken once.
+#include "FaultTestSupport.h"
+
+using namespace Faults;
+
+namespace {
+
+struct THttpFault {
+    const char* Name;
+    const char* Command;
+    const char* Reason; // what the log line gives after "Downliding pub file (var.pub) failed: "
+};
+
+const THttpFault HttpFaults[] = {
+    {"Refusing", "http off", "HTTP GET http://"},
+    {"Answering500", "pub error", " answered 500"},
+    {"EmptyBody", "pub empty", " returned an empty file"},
+    {"BodyOverTheBound", "pub huge 17000000", ": the body exceeds 16777216 bytes"},
+};
+
+class HttpFault : public ::testing::TestWithParam<THttpFault> {
+protected:
+    HttpFault() : Plc(TLine::Tcp, PubText) {}
+    QString Log() const { return Plc.Vocator.Log(); }
+    std::string Diagnosis() { return "log:\n" + Log().toStdString() + "\noutput:\n" + Plc.Vocator.Output().toStdString(); }
+
+    TPlcWithVocator Plc;
+};
+
+} // namespace
+
+TEST_P(HttpFault, IsLoggedRetriedAndRecoveredFrom)
+{
+    const THttpFault& fault = GetParam();
+    Plc.StartSim({"--set", "Message=Waiting"});
+    ASSERT_EQ(Plc.Sim->Command(fault.Command), "ok");
+    Plc.StartVocator(Welcome);
+
+    const QString failed = Plc.DeviceName() + "\tTkxEPSNETMasterThread:" + Plc.DeviceName() +
+                           ":EEPSNETException:Downliding pub file (var.pub) failed: ";
+    ASSERT_TRUE(TestSupport::WaitUntil([&] { return Log().count(failed) >= 2; }, PatientMs)) << Diagnosis();
+    const QString log = Log();
+    const qsizetype line = log.indexOf(failed);
+    EXPECT_TRUE(log.mid(line, log.indexOf('\n', line) - line).contains(fault.Reason)) << log.toStdString();
+    EXPECT_EQ(Plc.Downloads(), 0);
+    EXPECT_TRUE(Plc.Vocator.Running());
+
+    ASSERT_EQ(Plc.Sim->Command("reset"), "ok");
+    ASSERT_TRUE(Plc.Vocator.WaitForSpoken(2, RecoveryBoundMs)) << Diagnosis();
+    ASSERT_TRUE(Plc.Set("Message", "After"));
+    ASSERT_TRUE(Plc.Vocator.WaitForSpoken(3, RecoveryBoundMs)) << Diagnosis();
+    ASSERT_TRUE(Plc.WaitForReads());
+    EXPECT_TRUE(Plc.Vocator.Stop()) << Diagnosis();
+    EXPECT_EQ(Plc.Vocator.Spoken(), (QStringList{Welcome, "Waiting", "After"}));
+    EXPECT_EQ(Plc.Downloads(), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, HttpFault, ::testing::ValuesIn(HttpFaults),
+                         [](const ::testing::TestParamInfo<THttpFault>& fault) { return std::string(fault.param.Name); });
