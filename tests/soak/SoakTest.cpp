@@ -115,8 +115,9 @@ TEST(Soak, AnHourOfMessagesAndSilences)
     const qsizetype handshakes = log.count(plc.DeviceName() + QStringLiteral("\tConnected\r\n"));
     // A silence outlasts the line's eight retries (about 2.5 s each) and ends in a new handshake;
     // a shorter trial silence does not.
-    if (silenceLength >= 30)
+    if (silenceLength >= 30) {
         EXPECT_EQ(handshakes, 1 + silences) << "one handshake at start and one after each silence";
+    }
     // The first minute fills caches and pools; from then on nothing may grow.
     const TSample& settled = samples.value(1, samples.first());
     const TSample& last = samples.last();
