@@ -9,11 +9,15 @@
 namespace {
 
 const QStringList CommandWords = {
-    QStringLiteral("set"),   QStringLiteral("get"),     QStringLiteral("poke"),  QStringLiteral("peek"),
-    QStringLiteral("load"),  QStringLiteral("drop"),    QStringLiteral("short"), QStringLiteral("wrongid"),
-    QStringLiteral("close"), QStringLiteral("pub"),     QStringLiteral("http-delay"), QStringLiteral("http"),
-    QStringLiteral("reset"), QStringLiteral("stats"),   QStringLiteral("quit"),
+    QStringLiteral("set"),   QStringLiteral("get"),        QStringLiteral("poke"),  QStringLiteral("peek"),
+    QStringLiteral("load"),  QStringLiteral("drop"),       QStringLiteral("short"), QStringLiteral("wrongid"),
+    QStringLiteral("delay"), QStringLiteral("trickle"),    QStringLiteral("close"), QStringLiteral("serial-close"),
+    QStringLiteral("pub"),   QStringLiteral("http-delay"), QStringLiteral("http"),  QStringLiteral("reset"),
+    QStringLiteral("stats"), QStringLiteral("quit"),
 };
+
+// The longest delay a command takes: a day.
+constexpr int MaxDelay = 24 * 3600 * 1000;
 
 // The largest body the huge-PUB fault serves: enough to pass any sane client's bound.
 constexpr qint64 MaxHugeSize = qint64(256) * 1024 * 1024;
@@ -92,12 +96,20 @@ QString TSimCommands::HelpText()
         "  drop N                answer nothing to the next N frames\n"
         "  short N               send only the first half of the next N answers\n"
         "  wrongid N             answer the next N UDP frames with the identifier before the request's\n"
+        "  delay MS N            send the next N answers MS milliseconds late (UDP: with the\n"
+        "                        identifier of their request; TCP and serial: the answers behind\n"
+        "                        them wait too)\n"
+        "  trickle N             send the next N TCP or serial answers one byte at a time, 2 ms apart\n"
+        "  reset N               send the first half of the next N TCP answers, then reset the\n"
+        "                        connection\n"
         "  close                 close every open TCP connection now\n"
+        "  serial-close MS       unplug the serial line: its pty closes at once, a new one takes its\n"
+        "                        place under the same link after MS milliseconds\n"
         "  pub MODE              the PUB file served: normal, empty, error (500), bad (broken lines)\n"
         "                        or huge BYTES\n"
         "  http-delay MS         hold every HTTP response MS milliseconds (0: none)\n"
         "  http off|on           refuse HTTP connections, or serve them again\n"
-        "  reset                 clear every fault\n"
+        "  reset                 clear every fault (held answers still go out)\n"
         "  stats                 print the counters\n"
         "  quit                  end the simulator\n"
         "Each command prints one line: ok, ok VALUE, the counters or error: MESSAGE.\n"
@@ -150,8 +162,24 @@ QString TSimCommands::Run(const QString& command, const QString& rest)
         FFaults.ShortAnswers = Count(rest, command);
     } else if (command == u"wrongid") {
         FFaults.WrongIdAnswers = Count(rest, command);
+    } else if (command == u"delay") {
+        if (second.isEmpty())
+            throw Exception(QStringLiteral("delay needs milliseconds and a count, like delay 500 1"));
+        const int delay = Count(first, QStringLiteral("delay MS"), MaxDelay);
+        FFaults.DelayedAnswers = Count(second, command);
+        FFaults.DelayMs = delay;
+    } else if (command == u"trickle") {
+        if (!FSlave.ServesTcp() && !FSlave.ServesSerial())
+            throw Exception(QStringLiteral("trickle applies to TCP and serial lines; this simulator serves neither"));
+        FFaults.TrickledAnswers = Count(rest, command);
+    } else if (command == u"reset" && !rest.isEmpty()) {
+        if (!FSlave.ServesTcp())
+            throw Exception(QStringLiteral("reset N applies to TCP connections; this simulator serves none"));
+        FFaults.ResetAnswers = Count(rest, command);
     } else if (command == u"close") {
         return QStringLiteral("ok %1 closed").arg(FSlave.CloseTcpConnections());
+    } else if (command == u"serial-close") {
+        FSlave.UnplugSerial(Count(rest, command, MaxDelay));
     } else if (command == u"pub") {
         const TPubMode mode = PubMode(first);
         if (mode == TPubMode::Huge) {
@@ -163,7 +191,7 @@ QString TSimCommands::Run(const QString& command, const QString& rest)
         }
         FFaults.PubMode = mode;
     } else if (command == u"http-delay") {
-        FFaults.HttpDelay = Count(rest, command, 24 * 3600 * 1000);
+        FFaults.HttpDelay = Count(rest, command, MaxDelay);
     } else if (command == u"http") {
         if (!FWeb)
             throw Exception(QStringLiteral("the web server is not running"));

@@ -7,13 +7,14 @@ QString TSimCounters::Format() const
         const char* Name;
         std::uint64_t Value;
     } fields[] = {
-        {"udp-datagrams", UdpDatagrams}, {"tcp-connections", TcpConnections}, {"connect-frames", ConnectFrames},
-        {"read-frames", ReadFrames},     {"bad-frames", BadFrames},           {"foreign-frames", ForeignFrames},
-        {"answers", Answers},            {"dropped", Dropped},                {"short", ShortAnswers},
-        {"wrong-id", WrongIdAnswers},    {"tcp-closed", TcpClosed},           {"http-requests", HttpRequests},
-        {"login-pages", LoginPages},     {"logins-accepted", LoginsAccepted}, {"logins-refused", LoginsRefused},
-        {"pub-served", PubServed},       {"pub-refused", PubRefused},         {"http-not-found", HttpNotFound},
-        {"http-bad", HttpBad},           {"http-delayed", HttpDelayed},
+        {"udp-datagrams", UdpDatagrams},   {"tcp-connections", TcpConnections}, {"connect-frames", ConnectFrames},
+        {"read-frames", ReadFrames},       {"bad-frames", BadFrames},           {"foreign-frames", ForeignFrames},
+        {"answers", Answers},              {"dropped", Dropped},                {"short", ShortAnswers},
+        {"wrong-id", WrongIdAnswers},      {"tcp-closed", TcpClosed},           {"delayed", Delayed},
+        {"trickled", Trickled},            {"reset", Resets},                   {"serial-closed", SerialClosed},
+        {"http-requests", HttpRequests},   {"login-pages", LoginPages},         {"logins-accepted", LoginsAccepted},
+        {"logins-refused", LoginsRefused}, {"pub-served", PubServed},           {"pub-refused", PubRefused},
+        {"http-not-found", HttpNotFound},  {"http-bad", HttpBad},               {"http-delayed", HttpDelayed},
     };
     QStringList pairs;
     for (const auto& field : fields)

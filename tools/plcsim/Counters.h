@@ -17,6 +17,10 @@ struct TSimCounters {
     std::uint64_t ShortAnswers = 0;
     std::uint64_t WrongIdAnswers = 0;
     std::uint64_t TcpClosed = 0;     // connections the simulator closed on command
+    std::uint64_t Delayed = 0;
+    std::uint64_t Trickled = 0;
+    std::uint64_t Resets = 0;        // connections reset after half an answer
+    std::uint64_t SerialClosed = 0;  // times the serial line was unplugged on command
     // HTTP
     std::uint64_t HttpRequests = 0;
     std::uint64_t LoginPages = 0;

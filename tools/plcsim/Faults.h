@@ -16,6 +16,10 @@ struct TSimFaults {
     int DropAnswers = 0;    // answer nothing
     int ShortAnswers = 0;   // send only the first half of the answer
     int WrongIdAnswers = 0; // UDP only: echo the identifier before the request's
+    int DelayedAnswers = 0; // send late, by DelayMs
+    int DelayMs = 0;
+    int TrickledAnswers = 0; // TCP and serial: one byte at a time
+    int ResetAnswers = 0;   // TCP: the first half, then a reset of the connection
     TPubMode PubMode = TPubMode::Normal;
     qint64 HugeSize = 0;
     int HttpDelay = 0;      // ms before each HTTP response

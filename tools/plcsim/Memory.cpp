@@ -6,6 +6,8 @@
 #include <QRegularExpression>
 #include <QTimeZone>
 #include <QtEndian>
+#include <algorithm>
+#include <cstring>
 #include <limits>
 
 namespace {
@@ -115,9 +117,17 @@ int TSimMemory::TagCount() const { return FTags->Count(); }
 QByteArray TSimMemory::Read(TEPSNETArea area, int address, int length) const
 {
     QByteArray bytes(length, '\0');
-    for (int i = 0; i < length; ++i)
-        bytes[i] = static_cast<char>(FImages[area]->ByteAt(std::int64_t{address} + i));
+    ReadInto(area, address, length, bytes.data());
     return bytes;
+}
+
+void TSimMemory::ReadInto(TEPSNETArea area, int address, int length, char* out) const
+{
+    // Bytes past the end of the area read as zeros, as TEPSNETRam::ByteAt gives them.
+    const std::int64_t inside = address < 0 ? 0 : std::clamp<std::int64_t>(std::int64_t{TEPSNETRam::RamSize} - address, 0, length);
+    if (inside > 0)
+        std::memcpy(out, FImages[area]->ram.data() + address, std::size_t(inside));
+    std::memset(out + inside, 0, std::size_t(length - inside));
 }
 
 void TSimMemory::Write(TEPSNETArea area, int address, QByteArrayView bytes)

@@ -28,6 +28,8 @@ public:
     int TagCount() const;
 
     QByteArray Read(TEPSNETArea area, int address, int length) const;
+    // The same into out, which holds length bytes: the answer path reads without allocating.
+    void ReadInto(TEPSNETArea area, int address, int length, char* out) const;
     // Raises when the bytes would not fit in the area.
     void Write(TEPSNETArea area, int address, QByteArrayView bytes);
     // Sets a tag from text: 0/1/true/false for BOOL, decimal integers (range-checked), decimal

@@ -23,7 +23,7 @@ TSimOptions ParseOptions(const QStringList& arguments)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        QStringLiteral("A PLC for Vocator to talk to: an EPSNET slave on UDP and TCP and the PLC's web server,\n"
+        QStringLiteral("A PLC for Vocator to talk to: an EPSNET slave on UDP, TCP and a serial line and the PLC's web server,\n"
                        "with memory laid out by a PUB file. Prints \"vocator-plcsim ready: ...\" when it serves\n"
                        "and its counters at exit. Commands on standard input and in the script:\n") +
         TSimCommands::HelpText());
@@ -34,6 +34,7 @@ TSimOptions ParseOptions(const QStringList& arguments)
         {QStringLiteral("udp"), QStringLiteral("Serve EPSNET over UDP on this port."), QStringLiteral("port")},
         {QStringLiteral("tcp"), QStringLiteral("Serve EPSNET over TCP on this port."), QStringLiteral("port")},
         {QStringLiteral("http"), QStringLiteral("Serve the web server on this port."), QStringLiteral("port")},
+        {QStringLiteral("serial"), QStringLiteral("Serve EPSNET on a pty, reached through this symbolic link."), QStringLiteral("link")},
         {QStringLiteral("pub"), QStringLiteral("PUB file: the memory layout and the file served."), QStringLiteral("file")},
         {QStringLiteral("pub-name"), QStringLiteral("Path of the PUB file on the web server (default var.pub)."), QStringLiteral("name")},
         {QStringLiteral("password"), QStringLiteral("Password of the login (default empty)."), QStringLiteral("text")},
@@ -60,8 +61,11 @@ TSimOptions ParseOptions(const QStringList& arguments)
     result.UdpPort = Port(parser, QStringLiteral("udp"));
     result.TcpPort = Port(parser, QStringLiteral("tcp"));
     result.HttpPort = Port(parser, QStringLiteral("http"));
-    if (!result.UdpPort && !result.TcpPort && !result.HttpPort)
-        throw Exception(QStringLiteral("nothing to serve: give --udp, --tcp or --http"));
+    result.SerialLink = parser.value(QStringLiteral("serial"));
+    if (parser.isSet(QStringLiteral("serial")) && result.SerialLink.isEmpty())
+        throw Exception(QStringLiteral("--serial needs the name of a link"));
+    if (!result.UdpPort && !result.TcpPort && !result.HttpPort && result.SerialLink.isEmpty())
+        throw Exception(QStringLiteral("nothing to serve: give --udp, --tcp, --serial or --http"));
     result.PubFile = parser.value(QStringLiteral("pub"));
     if (parser.isSet(QStringLiteral("pub-name")))
         result.Web.PubName = parser.value(QStringLiteral("pub-name"));

@@ -11,6 +11,7 @@ struct TSimOptions {
     std::optional<quint16> UdpPort;
     std::optional<quint16> TcpPort;
     std::optional<quint16> HttpPort;
+    QString SerialLink; // the name of the serial line's pty; empty: no serial line
     QString PubFile;
     TSimWebSettings Web;
     int Station = 0;

@@ -1,5 +1,6 @@
 #include "SlaveFrames.h"
 #include "common/kxtools.h"
+#include <cstring>
 
 namespace SlaveFrames {
 
@@ -84,41 +85,38 @@ TParsed ParseRequest(QByteArrayView frame)
     return Refused(QStringLiteral("not a frame"));
 }
 
-QByteArray ConnectAnswer(const TRequest& request)
+qsizetype ConnectAnswer(const TRequest& request, TAnswerBuffer& out)
 {
-    QByteArray answer;
-    answer.append(static_cast<char>(ShortFrameStart));
-    answer.append(static_cast<char>(request.Source));
-    answer.append(static_cast<char>(request.Destination));
-    answer.append(static_cast<char>(AnswerFunction));
-    answer.append(static_cast<char>(CalculateFCS(QByteArrayView(answer).sliced(1))));
-    answer.append(static_cast<char>(FrameEnd));
-    return answer;
+    out[0] = static_cast<char>(ShortFrameStart);
+    out[1] = static_cast<char>(request.Source);
+    out[2] = static_cast<char>(request.Destination);
+    out[3] = static_cast<char>(AnswerFunction);
+    out[4] = static_cast<char>(CalculateFCS(QByteArrayView(out.data() + 1, 3)));
+    out[5] = static_cast<char>(FrameEnd);
+    return ConnectFrameSize;
 }
 
-QByteArray ReadAnswer(const TRequest& request, QByteArrayView data)
+qsizetype ReadAnswerAround(const TRequest& request, TAnswerBuffer& out)
 {
     // The length byte counts the addresses, the function and the data; for reads above 252
     // bytes, which no master plans, only its low byte fits, as with the request's own N.
-    const auto length = static_cast<char>((data.size() + 3) & 0xFF);
-    QByteArray answer;
-    answer.reserve(data.size() + 9);
-    answer.append(static_cast<char>(VariableFrameStart));
-    answer.append(length);
-    answer.append(length);
-    answer.append(static_cast<char>(VariableFrameStart));
-    answer.append(static_cast<char>(request.Source));
-    answer.append(static_cast<char>(request.Destination));
-    answer.append(static_cast<char>(AnswerFunction));
-    answer.append(data);
-    answer.append(static_cast<char>(CalculateFCS(QByteArrayView(answer).sliced(4))));
-    answer.append(static_cast<char>(FrameEnd));
-    return answer;
+    const auto length = static_cast<char>((request.Length + 3) & 0xFF);
+    out[0] = static_cast<char>(VariableFrameStart);
+    out[1] = length;
+    out[2] = length;
+    out[3] = static_cast<char>(VariableFrameStart);
+    out[4] = static_cast<char>(request.Source);
+    out[5] = static_cast<char>(request.Destination);
+    out[6] = static_cast<char>(AnswerFunction);
+    const qsizetype end = ReadAnswerDataOffset + request.Length;
+    out[end] = static_cast<char>(CalculateFCS(QByteArrayView(out.data() + 4, end - 4)));
+    out[end + 1] = static_cast<char>(FrameEnd);
+    return end + 2;
 }
 
-QByteArray Truncated(QByteArrayView answer)
+QByteArrayView Truncated(QByteArrayView answer)
 {
-    return answer.first(answer.size() / 2).toByteArray();
+    return answer.first(answer.size() / 2);
 }
 
 std::optional<TDatagram> SplitDatagram(QByteArrayView datagram)
@@ -133,6 +131,21 @@ std::optional<TDatagram> SplitDatagram(QByteArrayView datagram)
     result.PN = Byte(datagram, 2);
     result.Frame = datagram.sliced(UdpHeaderSize, frameLength);
     return result;
+}
+
+qsizetype WrapAnswer(QByteArrayView answer, std::uint16_t identifier, std::uint8_t pn, TDatagramBuffer& out)
+{
+    out[0] = static_cast<char>(identifier >> 8);
+    out[1] = static_cast<char>(identifier & 0xFF);
+    out[2] = static_cast<char>(pn);
+    out[3] = 0;
+    out[4] = static_cast<char>(answer.size() >> 8);
+    out[5] = static_cast<char>(answer.size() & 0xFF);
+    std::memcpy(out.data() + UdpHeaderSize, answer.data(), std::size_t(answer.size()));
+    qsizetype size = UdpHeaderSize + answer.size();
+    if (size % 2 != 0)
+        out[size++] = 0;
+    return size;
 }
 
 QString Hex(QByteArrayView bytes)

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
+#include <array>
 #include <cstdint>
 #include <optional>
 
@@ -35,12 +36,21 @@ qsizetype FrameLength(QByteArrayView stream);
 // of N bytes from one area.
 TParsed ParseRequest(QByteArrayView frame);
 
-// The slave's short frame back to the master: 10 master station 08 FCS 16.
-QByteArray ConnectAnswer(const TRequest& request);
-// 68 L L 68 master station 08, the data bytes, FCS, 16, with L = 3 + the data bytes.
-QByteArray ReadAnswer(const TRequest& request, QByteArrayView data);
+// The longest answer: a read of 255 bytes in its frame.
+inline constexpr int MaxAnswerSize = 255 + 9;
+// Where the data bytes of a read answer start: after 68 L L 68 master station 08.
+inline constexpr int ReadAnswerDataOffset = 7;
+// Answers are built in place, so that serving a request allocates nothing.
+using TAnswerBuffer = std::array<char, MaxAnswerSize>;
+using TDatagramBuffer = std::array<char, UdpHeaderSize + MaxAnswerSize + 1>;
+
+// The slave's short frame back to the master: 10 master station 08 FCS 16. Gives its size.
+qsizetype ConnectAnswer(const TRequest& request, TAnswerBuffer& out);
+// 68 L L 68 master station 08, the data bytes, FCS, 16, with L = 3 + the data bytes, around the
+// request's Length data bytes already at ReadAnswerDataOffset. Gives its size.
+qsizetype ReadAnswerAround(const TRequest& request, TAnswerBuffer& out);
 // The first half of an answer (at least one byte less), for the short-answer fault.
-QByteArray Truncated(QByteArrayView answer);
+QByteArrayView Truncated(QByteArrayView answer);
 
 // The frame carried by a datagram, and the header fields the answer echoes.
 struct TDatagram {
@@ -50,6 +60,9 @@ struct TDatagram {
 };
 // Splits header and frame; none when the datagram is shorter than its header says.
 std::optional<TDatagram> SplitDatagram(QByteArrayView datagram);
+// The answer datagram: the request's identifier and PN in the header, the answer, and a zero
+// pad byte when the total is odd, as the master pads its own. Gives its size.
+qsizetype WrapAnswer(QByteArrayView answer, std::uint16_t identifier, std::uint8_t pn, TDatagramBuffer& out);
 
 // Hex bytes separated by blanks, for the frame log.
 QString Hex(QByteArrayView bytes);

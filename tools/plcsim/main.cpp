@@ -1,6 +1,6 @@
 // vocator-plcsim: a PLC for Vocator to talk to, for tests, benchmarks and the demo. An EPSNET
-// slave on UDP and TCP and the PLC's web server with its login, over memory laid out by a PUB
-// file, with faults to switch on from standard input or a timed script.
+// slave on UDP, TCP and a serial line (a pty) and the PLC's web server with its login, over
+// memory laid out by a PUB file, with faults to switch on from standard input or a timed script.
 //
 // The whole simulator runs on one thread in Qt's event loop: sockets, standard input, the
 // script's timer and the termination signals are all events, so no state needs a lock.
@@ -40,6 +40,8 @@ struct TSimulator {
             Slave->ListenUdp(options.Address, *options.UdpPort);
         if (options.TcpPort)
             Slave->ListenTcp(options.Address, *options.TcpPort);
+        if (!options.SerialLink.isEmpty())
+            Slave->OpenSerial(options.SerialLink);
         if (options.HttpPort) {
             Web = std::make_unique<TSimWebServer>(Memory, Faults, Counters, CodePage, options.Web, options.Verbose);
             Web->Listen(options.Address, *options.HttpPort);
@@ -63,6 +65,8 @@ struct TSimulator {
             line += Endpoint(QStringLiteral("tcp"), options.Address, Slave->TcpPort());
         if (Web)
             line += Endpoint(QStringLiteral("http"), options.Address, Web->Port());
+        if (!options.SerialLink.isEmpty())
+            line += QStringLiteral(" serial=") + options.SerialLink;
         return line + QStringLiteral(" tags=%1").arg(Memory.TagCount());
     }
 

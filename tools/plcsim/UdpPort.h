@@ -1,0 +1,43 @@
+#pragma once
+#include "SlaveFrames.h"
+#include <QHostAddress>
+#include <QObject>
+#include <array>
+#include <sys/socket.h>
+
+class QSocketNotifier;
+class TSimAnswerer;
+
+// EPSNET over UDP: one frame per datagram behind the 6-byte header, which the answer echoes with
+// the request's identifier, also when the answer is held back by the delay fault. The socket is
+// served through its descriptor: every datagram waiting is read in one wake-up and answered
+// from buffers of the port's own, which keeps the simulator's time per request near a bare
+// server's.
+class TSimUdpPort : public QObject {
+    Q_OBJECT
+public:
+    explicit TSimUdpPort(TSimAnswerer& answerer, QObject* owner = nullptr);
+    ~TSimUdpPort() override;
+    TSimUdpPort(const TSimUdpPort&) = delete;
+    TSimUdpPort& operator=(const TSimUdpPort&) = delete;
+
+    // Raises Exception when the port cannot be bound. Port 0 takes any free port.
+    void Bind(const QHostAddress& address, quint16 port);
+    quint16 Port() const;
+
+private:
+    struct TPeer {
+        sockaddr_storage Address{};
+        socklen_t Length = 0;
+    };
+
+    void ReadDatagrams();
+    void Serve(QByteArrayView datagram, const TPeer& peer);
+    void Send(QByteArrayView reply, const TPeer& peer) const;
+
+    TSimAnswerer& FAnswerer;
+    int FFd = -1;
+    QSocketNotifier* FNotifier = nullptr;
+    std::array<char, MaxDatagramSize> FReceived{};
+    SlaveFrames::TDatagramBuffer FReply{};
+};
