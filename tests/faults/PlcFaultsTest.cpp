@@ -76,6 +76,7 @@ TEST_P(PlcFault, RefusedAtFirst)
 INSTANTIATE_TEST_SUITE_P(Lines, PlcFault, ::testing::Values(TLine::Udp, TLine::Tcp), Name);
 
 using UdpFault = PlcFault;
+using TcpFault = PlcFault;
 
 // Answers that carry the identifier of an earlier request are not taken for the answer: the
 // read fails with its log line and the line recovers.
@@ -89,3 +90,48 @@ TEST_P(UdpFault, WrongIdentifier)
 }
 
 INSTANTIATE_TEST_SUITE_P(Lines, UdpFault, ::testing::Values(TLine::Udp), Name);
+
+// Answers that come late: within the read time-out they are waited for and taken; after it the
+// socket is closed, so the late answer lands on a closed port or connection, and the next
+// connection reads on. On UDP such an answer carries the identifier of its old request.
+TEST_P(PlcFault, SlowAndLateAnswers)
+{
+    StartWorkingLine();
+    const qsizetype closes = Log().count(LineLog("TCP Close"));
+    ASSERT_EQ(Plc.Sim->Command("delay 500 3"), "ok");
+    ASSERT_TRUE(WaitForSimCounter(Plc, "delayed", 3)) << Diagnosis();
+    ASSERT_TRUE(Plc.WaitForReads()) << Diagnosis();
+    EXPECT_EQ(Log().count(LineLog("TCP Close")), closes) << "an answer within the time-out is no failure";
+
+    ASSERT_EQ(Plc.Sim->Command("delay 1700 2"), "ok");
+    ASSERT_TRUE(WaitForSimCounter(Plc, "delayed", 5)) << Diagnosis();
+    ExpectRecoveryWith("After");
+    EXPECT_GE(Log().count(LineLog("TCP Close")), closes + 2);
+}
+
+// A TCP connection reset in the middle of an answer: the half answer is a failed read, the
+// socket is closed, and the next connection reads on.
+TEST_P(TcpFault, ResetInTheMiddleOfAnAnswer)
+{
+    StartWorkingLine();
+    ASSERT_EQ(Plc.Sim->Command("reset 2"), "ok");
+    ASSERT_TRUE(WaitForSimCounter(Plc, "reset", 2)) << Diagnosis();
+    ExpectRecoveryWith("After");
+    EXPECT_GE(Log().count(LineLog("TCP Close")), 2);
+}
+
+// Answers trickling in byte by byte, each byte its own segment: the read gathers them within its
+// time-out, so nothing fails and no connection is closed.
+TEST_P(TcpFault, AnswersTrickledByteByByte)
+{
+    StartWorkingLine();
+    const qsizetype closes = Log().count(LineLog("TCP Close"));
+    ASSERT_EQ(Plc.Sim->Command("trickle 3"), "ok");
+    ASSERT_TRUE(Plc.Set("Message", "Trickled"));
+    ASSERT_TRUE(WaitForSimCounter(Plc, "trickled", 3)) << Diagnosis();
+    ASSERT_TRUE(Plc.Vocator.WaitForSpoken(3)) << Diagnosis();
+    ExpectRecoveryWith("After", {Welcome, "Before", "Trickled"});
+    EXPECT_EQ(Log().count(LineLog("TCP Close")), closes);
+}
+
+INSTANTIATE_TEST_SUITE_P(Lines, TcpFault, ::testing::Values(TLine::Tcp), Name);
