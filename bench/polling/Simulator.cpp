@@ -28,7 +28,10 @@ TSimulator::TSimulator(const char* address)
     if (!file.open(QIODevice::WriteOnly) || file.write(PubFileOf246Bytes()) < 0)
         return;
     file.close();
-    FProcess.setProgram(QStringLiteral(PLCSIM_PATH));
+    // VOCATOR_PLCSIM names another simulator build, so that two builds of the master can be
+    // compared against the same simulator.
+    const QString program = qEnvironmentVariable("VOCATOR_PLCSIM", QStringLiteral(PLCSIM_PATH));
+    FProcess.setProgram(program);
     FProcess.setArguments({"--address", address, "--udp", "0", "--tcp", "0", "--http", "0", "--pub", pubFile, "--set",
                            "Msg=Line 3 stopped"});
     FProcess.setProcessChannelMode(QProcess::ForwardedErrorChannel);
