@@ -9,6 +9,7 @@
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 namespace {
@@ -116,6 +117,7 @@ bool TBlockSocket::RequireSocket()
 bool TBlockSocket::CreateSocket()
 {
     FSocket = ::socket(AF_INET, FSocketType | SOCK_CLOEXEC, 0);
+    ForgetRecvTimeout();
     if (FSocket == InvalidSocket) {
         SetSystemError();
         return false;
@@ -145,9 +147,12 @@ void TBlockSocket::SetSocket(int handle)
         SetError(EPROTOTYPE);
         return;
     }
-    // The handle is ours now: a program we start must not inherit the connection.
+    // The handle is ours now: a program we start must not inherit the connection, and reads
+    // wait in the receive call itself, which needs a blocking socket.
     ::fcntl(handle, F_SETFD, FD_CLOEXEC);
+    SetBlocking(handle, true);
     FSocket = handle;
+    ForgetRecvTimeout();
     ApplyLinger();
     AfterOpen();
 }
@@ -288,18 +293,56 @@ int TBlockSocket::RecvBufferEx(void* buffer, int length, int timeoutMs)
     if (received == length || !RequireSocket())
         return received;
     const TDeadline deadline(timeoutMs);
+    // The first receive waits the whole time, which keeps the socket's time-out unchanged from
+    // one call to the next; only a read in pieces sets what is left.
+    int waitMs = timeoutMs;
     while (received < length) {
-        const int ready = WaitFor(POLLIN, deadline.RemainingMs());
-        if (ready == 0)
-            SetError(TimedOutError);
-        if (ready <= 0)
-            break;
-        const int taken = ReceiveAvailable(out + received, length - received);
+        const int taken = ReceiveWithin(out + received, length - received, waitMs);
         if (taken < 0)
             break;
         received += taken;
+        waitMs = deadline.RemainingMs();
     }
     return received;
+}
+
+int TBlockSocket::ReceiveWithin(char* buffer, int length, int timeoutMs)
+{
+    int flags = 0;
+    if (timeoutMs == 0)
+        flags = MSG_DONTWAIT;
+    else if (!ApplyRecvTimeout(timeoutMs))
+        return -1;
+    const int taken = Receive(buffer, length, flags);
+    if (taken == ReceiveInterrupted)
+        return 0;
+    if (taken == NothingReceived) {
+        SetError(TimedOutError);
+        return -1;
+    }
+    return taken;
+}
+
+bool TBlockSocket::ApplyRecvTimeout(int timeoutMs)
+{
+    const int wanted = std::max(timeoutMs, -1);
+    if (wanted == FAppliedRecvTimeoutMs)
+        return true;
+    // Zero is no limit for the system.
+    const timeval value{wanted < 0 ? 0 : wanted / 1000, wanted < 0 ? 0 : (wanted % 1000) * 1000};
+    if (::setsockopt(FSocket, SOL_SOCKET, SO_RCVTIMEO, &value, sizeof value) != 0) {
+        SetSystemError();
+        ForgetRecvTimeout();
+        return false;
+    }
+    FAppliedRecvTimeoutMs = wanted;
+    return true;
+}
+
+int TBlockSocket::ReceiveAvailable(char* buffer, int length)
+{
+    const int taken = Receive(buffer, length, MSG_DONTWAIT);
+    return taken == NothingReceived || taken == ReceiveInterrupted ? 0 : taken;
 }
 
 QByteArray TBlockSocket::RecvPacket(int timeoutMs)
@@ -410,6 +453,7 @@ void TBlockSocket::AbortSocket()
     if (FSocket != InvalidSocket)
         ::close(FSocket);
     FSocket = InvalidSocket;
+    ForgetRecvTimeout();
     FRemote = {};
     DropKept();
     ResetError();
@@ -528,9 +572,9 @@ long TTCPBlockSocket::SendOnce(const char* data, std::size_t length)
     return ::send(FSocket, data, length, MSG_NOSIGNAL | MSG_DONTWAIT);
 }
 
-int TTCPBlockSocket::ReceiveAvailable(char* buffer, int length)
+int TTCPBlockSocket::Receive(char* buffer, int length, int flags)
 {
-    const ssize_t taken = ::recv(FSocket, buffer, static_cast<std::size_t>(length), MSG_DONTWAIT);
+    const ssize_t taken = ::recv(FSocket, buffer, static_cast<std::size_t>(length), flags);
     if (taken > 0)
         return static_cast<int>(taken);
     if (taken == 0) {
@@ -538,8 +582,10 @@ int TTCPBlockSocket::ReceiveAvailable(char* buffer, int length)
         SetError(ECONNRESET);
         return -1;
     }
+    if (errno == EINTR)
+        return ReceiveInterrupted;
     if (WouldBlock(errno))
-        return 0;
+        return NothingReceived;
     SetSystemError();
     return -1;
 }
@@ -570,24 +616,30 @@ long TUDPBlockSocket::SendOnce(const char* data, std::size_t length)
                     reinterpret_cast<const sockaddr*>(&FRemote), sizeof FRemote);
 }
 
-int TUDPBlockSocket::ReceiveAvailable(char* buffer, int length)
+int TUDPBlockSocket::Receive(char* buffer, int length, int flags)
 {
-    FDatagram.resize(MaxDatagram);
+    // The datagram lands in the caller's buffer, only what does not fit goes elsewhere.
+    FOverflow.resize(MaxDatagram);
+    iovec parts[2] = {{buffer, static_cast<std::size_t>(length)}, {FOverflow.data(), FOverflow.size()}};
     sockaddr_in sender{};
-    socklen_t size = sizeof sender;
-    const ssize_t taken = ::recvfrom(FSocket, FDatagram.data(), FDatagram.size(), MSG_DONTWAIT,
-                                     reinterpret_cast<sockaddr*>(&sender), &size);
+    msghdr message{};
+    message.msg_name = &sender;
+    message.msg_namelen = sizeof sender;
+    message.msg_iov = parts;
+    message.msg_iovlen = 2;
+    const ssize_t taken = ::recvmsg(FSocket, &message, flags);
     if (taken < 0) {
+        if (errno == EINTR)
+            return ReceiveInterrupted;
         if (WouldBlock(errno))
-            return 0;
+            return NothingReceived;
         SetSystemError();
         return -1;
     }
     // Answers go back to whoever sent last, which is what lets a server talk to its client.
-    if (IsIPv4(sender))
+    if (message.msg_namelen >= sizeof sender && IsIPv4(sender))
         FRemote = sender;
     const std::size_t copied = std::min(static_cast<std::size_t>(taken), static_cast<std::size_t>(length));
-    std::memcpy(buffer, FDatagram.data(), copied);
-    Keep(FDatagram.data() + copied, static_cast<std::size_t>(taken) - copied);
+    Keep(FOverflow.data(), static_cast<std::size_t>(taken) - copied);
     return static_cast<int>(copied);
 }

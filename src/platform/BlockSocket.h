@@ -8,7 +8,8 @@
 #include <netinet/in.h>
 #include <vector>
 
-// Blocking IPv4 sockets whose waits are bounded by poll(). Nothing here raises: every call records
+// Blocking IPv4 sockets whose waits are bounded by poll(), or, for RecvBufferEx, by the socket's
+// own receive time-out (SO_RCVTIMEO), so that waiting and receiving are one call. Nothing here raises: every call records
 // its outcome in LastError (0 = success, else an errno value or one of the codes below) and
 // LastErrorDesc (the system's text for it), and callers check those after each call, as the
 // communication transports do. An object is used by one thread at a time; only its time-outs may
@@ -102,9 +103,13 @@ protected:
     bool CreateSocket();
     // Sends one piece without waiting; the byte count, or -1 with errno.
     virtual long SendOnce(const char* data, std::size_t length) = 0;
-    // Takes what one receive brings (at most length bytes on TCP; UDP keeps the rest of the
-    // datagram). Called once the socket is readable; the count, or -1 with LastError set.
-    virtual int ReceiveAvailable(char* buffer, int length) = 0;
+    // What one receive brings, with the flags of recv(): at most length bytes on TCP, and on UDP
+    // one datagram whose rest is kept. The count, -1 with LastError set, or one of these:
+    static constexpr int NothingReceived = -2; // nothing came (no data, or the time-out ran out)
+    static constexpr int ReceiveInterrupted = -3;
+    virtual int Receive(char* buffer, int length, int flags) = 0;
+    // Takes what is there without waiting; the count (0 when nothing), or -1 with LastError set.
+    int ReceiveAvailable(char* buffer, int length);
     // Called once a handle has been taken over or connected.
     virtual void AfterOpen() {}
 
@@ -132,6 +137,13 @@ protected:
 
 private:
     bool ApplyLinger();
+    // One receive that waits at most timeoutMs (negative: without limit); the count (0 when a
+    // signal interrupted it), or -1 with LastError set, TimedOutError included.
+    int ReceiveWithin(char* buffer, int length, int timeoutMs);
+    // Sets SO_RCVTIMEO, skipping the call when the socket has it already.
+    bool ApplyRecvTimeout(int timeoutMs);
+    // Called whenever the object gets another handle, whose receive time-out is not known.
+    void ForgetRecvTimeout() noexcept { FAppliedRecvTimeoutMs = UnknownRecvTimeout; }
 
     int FLastError = 0;
     QString FLastErrorDesc;
@@ -141,6 +153,9 @@ private:
     bool FLingerSet = false;
     bool FLingerEnabled = false;
     int FLingerMs = 0;
+    static constexpr int UnknownRecvTimeout = -2;
+    // The SO_RCVTIMEO of the handle in ms, -1 for none, UnknownRecvTimeout before it is set.
+    int FAppliedRecvTimeoutMs = UnknownRecvTimeout;
     // The unread rest of the last datagram, from FKeptStart on.
     std::vector<char> FKept;
     std::size_t FKeptStart = 0;
@@ -162,7 +177,7 @@ public:
 
 protected:
     long SendOnce(const char* data, std::size_t length) override;
-    int ReceiveAvailable(char* buffer, int length) override;
+    int Receive(char* buffer, int length, int flags) override;
     void AfterOpen() override;
 };
 
@@ -175,9 +190,11 @@ public:
 
 protected:
     long SendOnce(const char* data, std::size_t length) override;
-    // Receives one datagram, records its sender as the peer and keeps what does not fit.
-    int ReceiveAvailable(char* buffer, int length) override;
+    // Receives one datagram straight into the buffer, records its sender as the peer and keeps
+    // what does not fit.
+    int Receive(char* buffer, int length, int flags) override;
 
 private:
-    std::vector<char> FDatagram;
+    // Takes the part of a datagram beyond the caller's buffer.
+    std::vector<char> FOverflow;
 };

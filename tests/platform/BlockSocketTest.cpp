@@ -3,10 +3,12 @@
 #include <QElapsedTimer>
 #include <arpa/inet.h>
 #include <cerrno>
+#include <chrono>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <memory>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -177,6 +179,40 @@ TEST(BlockSocket, TcpRecvBufferExTimesOutWithWhatArrived)
     EXPECT_EQ(pair.Client.LastError(), TBlockSocket::TimedOutError);
     pair.Server.SendString("ij");
     EXPECT_EQ(pair.Client.RecvBuffer(buffer, sizeof buffer), 2);
+}
+
+// Each read waits as long as it is told, whatever the read before it was told, also on an adopted
+// handle that came non-blocking; a read told not to wait takes only what is there.
+TEST(BlockSocket, RecvBufferExWaitsForItsOwnTimeOut)
+{
+    auto listener = Listener();
+    TTCPBlockSocket client;
+    client.Connect(QStringLiteral("127.0.0.1"), Text(listener->GetLocalSinPort()));
+    const int accepted = listener->Accept(GenerousMs);
+    ASSERT_GE(accepted, 0);
+    ASSERT_EQ(::fcntl(accepted, F_SETFL, ::fcntl(accepted, F_GETFL) | O_NONBLOCK), 0);
+    TTCPBlockSocket server;
+    server.SetSocket(accepted);
+    ASSERT_EQ(server.LastError(), 0);
+
+    QElapsedTimer timer;
+    timer.start();
+    EXPECT_EQ(ReadExactly(server, 1, ShortMs), "");
+    EXPECT_EQ(server.LastError(), TBlockSocket::TimedOutError);
+    EXPECT_GE(timer.elapsed(), ShortMs - 10);
+
+    std::thread late([&client] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2 * ShortMs));
+        client.SendString("late");
+    });
+    EXPECT_EQ(ReadExactly(server, 4, GenerousMs), "late");
+    late.join();
+    EXPECT_EQ(server.LastError(), 0);
+
+    client.SendString("ab");
+    ASSERT_TRUE(server.CanRead(GenerousMs));
+    EXPECT_EQ(ReadExactly(server, 3, 0), "ab");
+    EXPECT_EQ(server.LastError(), TBlockSocket::TimedOutError);
 }
 
 // The peer going away, in order or by a reset, is a read error; writing to the reset connection
