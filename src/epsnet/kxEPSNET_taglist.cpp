@@ -248,14 +248,26 @@ void TEpsnetThreadSafeTagList::SetDescription(const QString& Name, const QString
 void TEpsnetThreadSafeTagList::LoadFromString(const QString& PubData)
 {
     std::lock_guard guard(*SO);
-    FTagList->LoadFromString(PubData);
-    AssignTagPtrs();
+    LoadAndAssign([&] { FTagList->LoadFromString(PubData); });
 }
 
 void TEpsnetThreadSafeTagList::LoadFromFile(const QString& PubFileName)
 {
     std::lock_guard guard(*SO);
-    FTagList->LoadFromFile(PubFileName);
+    LoadAndAssign([&] { FTagList->LoadFromFile(PubFileName); });
+}
+
+void TEpsnetThreadSafeTagList::LoadAndAssign(const std::function<void()>& load)
+{
+    try {
+        load();
+    } catch (...) {
+        // The tags kept from before a line that failed are pointed into the images as well: the
+        // reads planned from the last good file go on, and a message variable among them keeps
+        // being read instead of going dead until a later connection brings a good file.
+        AssignTagPtrs();
+        throw;
+    }
     AssignTagPtrs();
 }
 

@@ -5,6 +5,7 @@
 #include "platform/CodePage.h"
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -119,7 +120,7 @@ public:
     void SetDescription(const QString& Name, const QString& Value);
 
     // Loads the inner list, then points every tag into its image. When a line fails to parse the
-    // exception passes on and the tags loaded so far stay unassigned ("DataPtr is not assigned").
+    // tags loaded before it are pointed into their images too, and the exception passes on.
     void LoadFromString(const QString& PubData);
     void LoadFromFile(const QString& PubFileName);
     // Points every tag at the image of its area.
@@ -135,6 +136,8 @@ public:
     TCodePage CodePage();
 
 private:
+    void LoadAndAssign(const std::function<void()>& load);
+
     std::unique_ptr<TSpinLock> SO;
     std::unique_ptr<TEpsnetTagList> FTagList;
     std::unique_ptr<TEPSNETRam> X;

@@ -134,14 +134,16 @@ TEST(EpsnetTagList, FailedLineKeepsTheTagsBeforeIt)
     EXPECT_EQ(list.GetTagByName(QStringLiteral("Zeta"))->Address(), 0);
 }
 
-// The thread-safe list skips pointing the tags into the images after a failed load, and frees its lock.
-TEST(EpsnetTagList, ThreadSafeFailedLoadLeavesTagsUnassigned)
+// After a failed load the thread-safe list still points the tags it kept into the images, so
+// they read the PLC's values, and it frees its lock.
+TEST(EpsnetTagList, ThreadSafeFailedLoadKeepsTheTagsBeforeItReadable)
 {
     TEpsnetThreadSafeTagList list;
     EXPECT_EQ(ErrorOf([&] { list.LoadFromString(QStringLiteral("Msg R B 0 STRING[10]\nPump R B 10")); }),
               "EEPSNETException: Wrong line format:Pump R B 10");
     EXPECT_TRUE(LockIsFree(list));
-    EXPECT_EQ(list.GetAsString(QStringLiteral("Msg")), "DataPtr is not assigned");
+    list.UpdateFromPacket(*AnswerPacket(_epsnet_r, 0, Bytes({'H', 'i', 0})));
+    EXPECT_EQ(list.GetAsString(QStringLiteral("Msg")), "Hi");
 }
 
 // A tag points at the image of its area; an answer for that area shows in its value.

@@ -3,6 +3,7 @@
 #include "Slave.h"
 #include "WebServer.h"
 #include "platform/Exceptions.h"
+#include <QFile>
 #include <QRegularExpression>
 #include <limits>
 
@@ -67,6 +68,17 @@ QByteArray HexBytes(const QString& text)
     return bytes;
 }
 
+// The bytes a "pub file" serves, read once when the command comes.
+QByteArray FileBody(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        throw Exception(QStringLiteral("pub file cannot open \"%1\": %2").arg(path, file.errorString()));
+    if (file.size() > MaxHugeSize)
+        throw Exception(QStringLiteral("pub file \"%1\" is larger than %2 bytes").arg(path).arg(MaxHugeSize));
+    return file.readAll();
+}
+
 TPubMode PubMode(const QString& word)
 {
     if (word == u"normal") return TPubMode::Normal;
@@ -74,7 +86,8 @@ TPubMode PubMode(const QString& word)
     if (word == u"error") return TPubMode::Error;
     if (word == u"bad") return TPubMode::Bad;
     if (word == u"huge") return TPubMode::Huge;
-    throw Exception(QStringLiteral("pub needs normal, empty, error, bad or huge BYTES, not \"%1\"").arg(word));
+    if (word == u"file") return TPubMode::File;
+    throw Exception(QStringLiteral("pub needs normal, empty, error, bad, huge BYTES or file PATH, not \"%1\"").arg(word));
 }
 
 } // namespace
@@ -105,8 +118,8 @@ QString TSimCommands::HelpText()
         "  close                 close every open TCP connection now\n"
         "  serial-close MS       unplug the serial line: its pty closes at once, a new one takes its\n"
         "                        place under the same link after MS milliseconds\n"
-        "  pub MODE              the PUB file served: normal, empty, error (500), bad (broken lines)\n"
-        "                        or huge BYTES\n"
+        "  pub MODE              the PUB file served: normal, empty, error (500), bad (broken lines),\n"
+        "                        huge BYTES, or file PATH (that file's bytes as they are)\n"
         "  http-delay MS         hold every HTTP response MS milliseconds (0: none)\n"
         "  http off|on           refuse HTTP connections, or serve them again\n"
         "  reset                 clear every fault (held answers still go out)\n"
@@ -189,6 +202,8 @@ QString TSimCommands::Run(const QString& command, const QString& rest)
                 throw Exception(QStringLiteral("pub huge needs a size from 1 to %1 bytes").arg(MaxHugeSize));
             FFaults.HugeSize = size;
         }
+        if (mode == TPubMode::File)
+            FFaults.FileBody = FileBody(second);
         FFaults.PubMode = mode;
     } else if (command == u"http-delay") {
         FFaults.HttpDelay = Count(rest, command, MaxDelay);

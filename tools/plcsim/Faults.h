@@ -1,4 +1,5 @@
 #pragma once
+#include <QByteArray>
 #include <QtGlobal>
 
 // What the PLC's web server answers for the PUB file.
@@ -7,7 +8,8 @@ enum class TPubMode {
     Empty,  // 200 with no body
     Error,  // 500 with an error page
     Bad,    // 200 with lines that are not valid tag lines
-    Huge    // 200 with a body of HugeSize bytes
+    Huge,   // 200 with a body of HugeSize bytes
+    File    // 200 with the bytes of another file, as they are; the memory keeps its layout
 };
 
 // The faults the simulator injects; each is switched by a command. The counted ones apply to
@@ -22,6 +24,7 @@ struct TSimFaults {
     int ResetAnswers = 0;   // TCP: the first half, then a reset of the connection
     TPubMode PubMode = TPubMode::Normal;
     qint64 HugeSize = 0;
+    QByteArray FileBody;
     int HttpDelay = 0;      // ms before each HTTP response
 
     // Uses up one of a counted fault; true when it applies to this answer.

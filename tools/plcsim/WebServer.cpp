@@ -244,6 +244,7 @@ TSimWebServer::TResponse TSimWebServer::PubFile(const TRequest& request)
     case TPubMode::Error: return {500, "text/html", HtmlPage("500 Internal Server Error"), {}};
     case TPubMode::Bad: return {200, "text/plain", BadPubFile(), {}};
     case TPubMode::Huge: return {200, "text/plain", HugePubFile(FFaults.HugeSize), {}};
+    case TPubMode::File: return {200, "text/plain", FFaults.FileBody, {}};
     case TPubMode::Normal: break;
     }
     return {200, "text/plain", FMemory.PubBytes(), {}};
