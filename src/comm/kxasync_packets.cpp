@@ -274,6 +274,8 @@ void TDataTransaction::Assign(const TDataTransaction& Source)
         Response->Assign(*Source.Response);
 }
 
+bool TDataTransaction::RenewFrom(const TDataTransaction&) { return false; }
+
 std::unique_ptr<TDataTransaction> TDataTransaction::Clone() const
 {
     std::unique_ptr<TDataTransaction> copy = Create();

@@ -151,6 +151,10 @@ public:
     // Create, then Assign from this one. Raises EkxComException for a class that does not
     // override Create, rather than hand out a copy of another class.
     std::unique_ptr<TDataTransaction> Clone() const;
+    // Becomes exactly what Source.Clone() would give while keeping its own objects, which saves
+    // the allocations of a copy; false, with nothing changed, where it cannot. The base class
+    // never can; a class that can overrides it.
+    virtual bool RenewFrom(const TDataTransaction& Source);
 
     std::unique_ptr<TDataPacket> Request;
     std::unique_ptr<TDataPacket> Response;

@@ -315,6 +315,12 @@ int TComThread::RListCount() const { return FRList ? FRList->Count() : 0; }
 
 std::unique_ptr<TDataTransaction> TComThread::GetNextTransaction()
 {
+    std::unique_ptr<TDataTransaction> noSpare;
+    return TakeNextTransaction(noSpare);
+}
+
+std::unique_ptr<TDataTransaction> TComThread::TakeNextTransaction(std::unique_ptr<TDataTransaction>& spare)
+{
     // Always the command list first, then the repeat list.
     TTransactionList::TLocked commands = FList->LockList();
     TTransactionList::TLocked repeats = FRList->LockList();
@@ -326,6 +332,8 @@ std::unique_ptr<TDataTransaction> TComThread::GetNextTransaction()
         const TDataTransaction* turn = repeats.RotateFirstToEnd();
         FCCounter = 0;
         // A copy, so that the list may be edited or drawn while the worker uses it.
+        if (spare && spare->RenewFrom(*turn))
+            return std::move(spare);
         return turn->Clone();
     }
     return nullptr;
@@ -361,7 +369,9 @@ void TComThread::LaunchWith(TDataPacket* packet, TDataTransaction* transaction, 
         FLaunchPacket = nullptr;
         FLaunchTransaction = nullptr;
     });
-    Launch([this, operation] { (this->*operation)(); });
+    // By reference: the launch ends before this call does, and two pointers fit into the
+    // function object without an allocation.
+    Launch([this, &operation] { (this->*operation)(); });
 }
 
 void TComThread::GuardCallbacks(const std::function<void()>& callbacks)

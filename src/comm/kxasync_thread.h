@@ -170,7 +170,7 @@ protected:
 // TComThreadPtr, which stops the worker first.
 //
 // A derived protocol thread overrides Execute: until Terminated, it takes work from
-// GetNextTransaction (and frees it when done), waits on Event with a time-out when there is none,
+// GetNextTransaction or TakeNextTransaction (and frees it when done, or keeps it as the spare), waits on Event with a time-out when there is none,
 // moves bytes with WriteData/ReadData (or WriteBuf/ReadBuf), reports answers with DoReceive and
 // failures with DoDisconnect, and catches every Exception of a pass, logs it with DoLog at
 // lgErrorLevel1 and goes on. It may override TryReadBuf and WriteBuf to add framing (calling
@@ -221,6 +221,10 @@ public:
     // CommandsPerRepeat of them between two repeat transactions, which take turns and are handed
     // out as copies (the list keeps its own).
     virtual std::unique_ptr<TDataTransaction> GetNextTransaction();
+    // The same turn; a repeat's copy is made in spare (handed back then, spare left empty) where
+    // spare can renew itself from the repeat, which spares a worker that keeps the copy of its
+    // last turn the allocations of a new one. Otherwise spare stays as it is.
+    std::unique_ptr<TDataTransaction> TakeNextTransaction(std::unique_ptr<TDataTransaction>& spare);
     // Copies the TCP time-out, the memo log settings, the line sleep and OnServe/OnServePacket.
     virtual void Assign(const TComThread& Source);
 

@@ -4,6 +4,8 @@
 #include "platform/CodePage.h"
 #include <QByteArray>
 #include <QScopeGuard>
+#include <memory>
+#include <typeinfo>
 
 namespace {
 
@@ -34,6 +36,33 @@ std::unique_ptr<TEPSNETTransaction> TEPSNETTransaction::CreateWithParams(TEPSNET
 }
 
 std::unique_ptr<TDataTransaction> TEPSNETTransaction::Create() const { return std::make_unique<TEPSNETTransaction>(); }
+
+namespace {
+
+bool IsEPSNETPacket(const std::unique_ptr<TDataPacket>& packet) { return packet && typeid(*packet) == typeid(TEPSNETPacket); }
+
+// The packet becomes what its constructor makes, in the same object: whatever a handler changed
+// in it (flags, data, fields) is gone, as it would be in a fresh copy.
+void RenewPacket(TDataPacket& packet)
+{
+    auto& epsnet = static_cast<TEPSNETPacket&>(packet);
+    std::destroy_at(&epsnet);
+    std::construct_at(&epsnet);
+}
+
+} // namespace
+
+bool TEPSNETTransaction::RenewFrom(const TDataTransaction& Source)
+{
+    if (typeid(*this) != typeid(TEPSNETTransaction) || typeid(Source) != typeid(TEPSNETTransaction) || !IsEPSNETPacket(Request)
+        || !IsEPSNETPacket(Response))
+        return false;
+    RenewPacket(*Request);
+    RenewPacket(*Response);
+    Tag = 0;
+    Assign(Source);
+    return true;
+}
 
 // ---- TkxEPSNETThread ----
 
@@ -94,6 +123,7 @@ void TkxEPSNETMasterThread::Execute()
 {
     PN = UdpHeaderPN;
     FPending.reset();
+    FSpare.reset();
     FRetries = 0;
     while (!Terminated()) {
         try {
@@ -107,6 +137,7 @@ void TkxEPSNETMasterThread::Execute()
         }
     }
     FPending.reset();
+    FSpare.reset();
 }
 
 void TkxEPSNETMasterThread::RunPass()
@@ -148,7 +179,7 @@ void TkxEPSNETMasterThread::CountRetry()
 
 bool TkxEPSNETMasterThread::TakeNextRequest()
 {
-    std::unique_ptr<TDataTransaction> next = GetNextTransaction();
+    std::unique_ptr<TDataTransaction> next = TakeNextTransaction(FSpare);
     if (next && !dynamic_cast<TEPSNETTransaction*>(next.get())) {
         DoLog(QStringLiteral("Request of class %1 is not an EPSNET request; dropped").arg(next->Request ? next->Request->ClassName() : QString()),
               lgErrorLevel1);
@@ -174,14 +205,13 @@ bool TkxEPSNETMasterThread::ServeRequest()
     }
     if (!WriteData(FormatReadN(DestinationAddress(), Address(), packet->Area, packet->Address, packet->Length), FrameWriteTimeOut))
         return false;
-    QByteArray answer;
-    if (!ReadData(ReadAnswerSize(packet->Length), answer, AnswerReadTimeOut))
+    if (!ReadData(ReadAnswerSize(packet->Length), FAnswer, AnswerReadTimeOut))
         return false;
-    packet->SetData(ReadAnswerData(answer, packet->Length));
+    packet->SetData(ReadAnswerData(FAnswer, packet->Length));
     if (FTagList)
         FTagList->UpdateFromPacket(*packet);
     DoReceive(packet);
-    FPending.reset();
+    FSpare = std::move(FPending);
     return true;
 }
 

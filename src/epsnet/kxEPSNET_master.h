@@ -19,6 +19,9 @@ public:
     TEPSNETTransaction();
     static std::unique_ptr<TEPSNETTransaction> CreateWithParams(TEPSNETArea AArea, std::int32_t AAddr, std::int32_t ALength);
     std::unique_ptr<TDataTransaction> Create() const override;
+    // Renews where this object and Source are of this very class and both packets are EPSNET
+    // packets: each packet is put back into its constructor's state, then Source is assigned.
+    bool RenewFrom(const TDataTransaction& Source) override;
 
     TEPSNETPacket* RequestPacket() const { return static_cast<TEPSNETPacket*>(Request.get()); }
 };
@@ -99,5 +102,9 @@ private:
     QString FPassword;
     int FHttpPort = PubFileHttpPort;
     std::unique_ptr<TDataTransaction> FPending;
+    // The copy of the last request served, renewed for the next turn instead of freed.
+    std::unique_ptr<TDataTransaction> FSpare;
+    // The answer frame, read into the same storage every time.
+    QByteArray FAnswer;
     int FRetries = 0;
 };
