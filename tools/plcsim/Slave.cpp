@@ -1,43 +1,8 @@
 #include "Slave.h"
 #include "SerialLine.h"
-#include "Stream.h"
+#include "TcpConnection.h"
 #include "UdpPort.h"
 #include "platform/Exceptions.h"
-#include <QTcpServer>
-#include <QTcpSocket>
-#include <sys/socket.h>
-
-namespace {
-
-// Straight to the descriptor while nothing waits in the socket's own buffer: no copy and no
-// later pass of the event loop, as the master waits for the answer. What the kernel does not
-// take at once goes through the socket's buffer, behind which later bytes then queue.
-void WriteTcp(QTcpSocket* socket, QByteArrayView bytes)
-{
-    if (socket->state() != QAbstractSocket::ConnectedState)
-        return; // closed on command while answers were still held
-    if (socket->bytesToWrite() == 0) {
-        const ssize_t sent = ::send(int(socket->socketDescriptor()), bytes.data(), std::size_t(bytes.size()), MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (sent > 0)
-            bytes = bytes.sliced(sent);
-    }
-    if (bytes.isEmpty())
-        return;
-    socket->write(bytes.data(), bytes.size());
-    socket->flush();
-}
-
-// A linger time of zero makes the close send a reset instead of the orderly end of the stream.
-void ResetTcp(QTcpSocket* socket)
-{
-    if (socket->state() != QAbstractSocket::ConnectedState)
-        return;
-    const linger hard{1, 0};
-    ::setsockopt(int(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
-    socket->abort();
-}
-
-} // namespace
 
 TSimSlave::TSimSlave(TSimMemory& memory, TSimFaults& faults, TSimCounters& counters, std::uint8_t station,
                      bool verbose, QObject* owner)
@@ -55,10 +20,9 @@ void TSimSlave::ListenUdp(const QHostAddress& address, quint16 port)
 
 void TSimSlave::ListenTcp(const QHostAddress& address, quint16 port)
 {
-    FTcp = new QTcpServer(this);
+    FTcp = new TSimTcpServer([this](int descriptor) { Accept(descriptor); }, this);
     if (!FTcp->listen(address, port))
         throw Exception(QStringLiteral("Cannot listen on TCP %1:%2: %3").arg(address.toString()).arg(port).arg(FTcp->errorString()));
-    connect(FTcp, &QTcpServer::newConnection, this, &TSimSlave::AcceptConnections);
 }
 
 void TSimSlave::OpenSerial(const QString& link)
@@ -72,9 +36,9 @@ quint16 TSimSlave::TcpPort() const { return FTcp ? FTcp->serverPort() : 0; }
 
 int TSimSlave::CloseTcpConnections()
 {
-    const QList<QTcpSocket*> open = FStreams.keys(); // abort() removes each from FStreams
-    for (QTcpSocket* socket : open)
-        socket->abort();
+    const QList<TSimTcpConnection*> open = FConnections.values(); // Close() removes each from FConnections
+    for (TSimTcpConnection* connection : open)
+        connection->Close();
     FAnswerer.Counters().TcpClosed += std::uint64_t(open.size());
     return int(open.size());
 }
@@ -86,27 +50,12 @@ void TSimSlave::UnplugSerial(int milliseconds)
     FSerial->Unplug(milliseconds);
 }
 
-void TSimSlave::AcceptConnections()
+void TSimSlave::Accept(int descriptor)
 {
-    while (QTcpSocket* socket = FTcp->nextPendingConnection()) {
-        ++FAnswerer.Counters().TcpConnections;
-        // Each write leaves at once, also the single bytes of a trickled answer.
-        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-        auto* stream = new TSimStream(FAnswerer, "tcp", {[socket](QByteArrayView bytes) { WriteTcp(socket, bytes); },
-                                                         [socket] { ResetTcp(socket); }},
-                                      socket);
-        FStreams.insert(socket, stream);
-        connect(socket, &QTcpSocket::readyRead, this, [this, socket, stream] { ReadStream(socket, stream); });
-        connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
-            FStreams.remove(socket);
-            socket->deleteLater();
-        });
-    }
-}
-
-void TSimSlave::ReadStream(QTcpSocket* socket, TSimStream* stream)
-{
-    char buffer[4096];
-    for (qint64 count; (count = socket->read(buffer, sizeof buffer)) > 0;)
-        stream->Receive(QByteArrayView(buffer, count));
+    ++FAnswerer.Counters().TcpConnections;
+    const auto closed = [this](TSimTcpConnection* connection) {
+        FConnections.remove(connection);
+        connection->deleteLater();
+    };
+    FConnections.insert(new TSimTcpConnection(descriptor, FAnswerer, closed, this));
 }

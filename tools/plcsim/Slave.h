@@ -2,20 +2,19 @@
 #include "Answerer.h"
 #include "Counters.h"
 #include "Faults.h"
-#include <QHash>
 #include <QHostAddress>
+#include <QSet>
 #include <QObject>
 #include <QString>
 
-class QTcpServer;
-class QTcpSocket;
 class TSimMemory;
 class TSimSerialLine;
-class TSimStream;
+class TSimTcpConnection;
+class TSimTcpServer;
 class TSimUdpPort;
 
-// The EPSNET slave on every line it serves: UDP (TSimUdpPort), TCP connections and the serial
-// line (a TSimStream each), all answered by one TSimAnswerer.
+// The EPSNET slave on every line it serves: UDP (TSimUdpPort), TCP connections
+// (TSimTcpConnection) and the serial line (TSimSerialLine), all answered by one TSimAnswerer.
 class TSimSlave : public QObject {
     Q_OBJECT
 public:
@@ -38,13 +37,12 @@ public:
     void UnplugSerial(int milliseconds);
 
 private:
-    void AcceptConnections();
-    void ReadStream(QTcpSocket* socket, TSimStream* stream);
+    void Accept(int descriptor);
 
     TSimAnswerer FAnswerer;
     TSimUdpPort* FUdp = nullptr;
-    QTcpServer* FTcp = nullptr;
+    TSimTcpServer* FTcp = nullptr;
     TSimSerialLine* FSerial = nullptr;
-    // The open connections and their streams; each stream is a child of its socket.
-    QHash<QTcpSocket*, TSimStream*> FStreams;
+    QSet<TSimTcpConnection*> FConnections; // the open ones
+
 };

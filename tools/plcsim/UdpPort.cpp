@@ -59,19 +59,38 @@ quint16 TSimUdpPort::Port() const
     return ntohs(reinterpret_cast<const sockaddr_in*>(&bound)->sin_port);
 }
 
+int TSimUdpPort::ReceiveBatch()
+{
+    for (unsigned i = 0; i < BatchSize; ++i) {
+        FBatch.Vectors[i] = {FBatch.Data[i].data(), FBatch.Data[i].size()};
+        msghdr& header = FBatch.Headers[i].msg_hdr;
+        header = {};
+        header.msg_name = &FBatch.Peers[i].Address;
+        header.msg_namelen = sizeof FBatch.Peers[i].Address;
+        header.msg_iov = &FBatch.Vectors[i];
+        header.msg_iovlen = 1;
+    }
+    return ::recvmmsg(FFd, FBatch.Headers.data(), BatchSize, MSG_DONTWAIT, nullptr);
+}
+
 void TSimUdpPort::ReadDatagrams()
 {
     for (;;) {
-        TPeer peer;
-        peer.Length = sizeof peer.Address;
-        const ssize_t size = ::recvfrom(FFd, FReceived.data(), FReceived.size(), 0, reinterpret_cast<sockaddr*>(&peer.Address), &peer.Length);
-        if (size < 0) {
-            if (errno == EINTR)
-                continue;
-            return; // EAGAIN: all read; other errors (an ICMP report of an earlier reply) say nothing of the next datagram
+        const int count = ReceiveBatch();
+        if (count < 0 && errno == EINTR)
+            continue;
+        // EAGAIN: nothing waits. Other errors (an ICMP report of an earlier reply) say nothing
+        // of the next datagram, which wakes the loop again.
+        if (count <= 0)
+            return;
+        for (int i = 0; i < count; ++i) {
+            ++FAnswerer.Counters().UdpDatagrams;
+            FBatch.Peers[i].Length = FBatch.Headers[i].msg_hdr.msg_namelen;
+            Serve(QByteArrayView(FBatch.Data[i].data(), FBatch.Headers[i].msg_len), FBatch.Peers[i]);
         }
-        ++FAnswerer.Counters().UdpDatagrams;
-        Serve(QByteArrayView(FReceived.data(), size), peer);
+        // A batch not full took everything: waiting for the next wake-up costs no call in vain.
+        if (unsigned(count) < BatchSize)
+            return;
     }
 }
 

@@ -4,6 +4,7 @@
 #include <QObject>
 #include <array>
 #include <sys/socket.h>
+#include <sys/uio.h>
 
 class QSocketNotifier;
 class TSimAnswerer;
@@ -30,7 +31,18 @@ private:
         sockaddr_storage Address{};
         socklen_t Length = 0;
     };
+    // Datagrams taken by one call: all that a master or a burst of them left waiting, as a rule.
+    static constexpr unsigned BatchSize = 8;
+    // The buffers of one call that reads several datagrams.
+    struct TBatch {
+        std::array<std::array<char, MaxDatagramSize>, BatchSize> Data{};
+        std::array<TPeer, BatchSize> Peers{};
+        std::array<iovec, BatchSize> Vectors{};
+        std::array<mmsghdr, BatchSize> Headers{};
+    };
 
+    // Reads what is waiting, up to a batch; gives how many datagrams, or -1 with errno.
+    int ReceiveBatch();
     void ReadDatagrams();
     void Serve(QByteArrayView datagram, const TPeer& peer);
     void Send(QByteArrayView reply, const TPeer& peer) const;
@@ -38,6 +50,6 @@ private:
     TSimAnswerer& FAnswerer;
     int FFd = -1;
     QSocketNotifier* FNotifier = nullptr;
-    std::array<char, MaxDatagramSize> FReceived{};
+    TBatch FBatch;
     SlaveFrames::TDatagramBuffer FReply{};
 };
