@@ -60,6 +60,7 @@ void TkxEPSNETMaster::ReadFromIni(TIniFile& ini)
     SetPassword(ini.ReadString(section, QStringLiteral("Password"), FPassword));
     SetDestinationAddress(ini.ReadInteger(section, QStringLiteral("DestinationAddress"), FDestinationAddress));
     SetHttpPort(ini.ReadInteger(section, QStringLiteral("HttpPort"), FHttpPort));
+    SetHttpTimeOut(ini.ReadInteger(section, QStringLiteral("HttpTimeOut"), FHttpTimeOut));
     const QString codePage = ini.ReadString(section, QStringLiteral("CodePage"), QString());
     if (!FTagList->SetCodePage(codePage))
         WriteToFile(QStringLiteral("Unknown code page \"%1\" in [%2]; the program's code page is used").arg(codePage, section));
@@ -92,6 +93,13 @@ void TkxEPSNETMaster::SetPassword(const QString& value)
 void TkxEPSNETMaster::SetHttpPort(int value)
 {
     FHttpPort = value;
+    UpdateDCB();
+}
+
+void TkxEPSNETMaster::SetHttpTimeOut(int value)
+{
+    // No time-out at all would let a stalled web server hold the line for ever.
+    FHttpTimeOut = value > 0 ? value : PubFileTimeOut;
     UpdateDCB();
 }
 
@@ -140,6 +148,7 @@ void TkxEPSNETMaster::PushSettings(TkxEPSNETMasterThread& thread) const
     thread.SetDestinationAddress(FDestinationAddress);
     thread.SetLogin(FUser, FPassword);
     thread.SetHttpPort(FHttpPort);
+    thread.SetHttpTimeOut(FHttpTimeOut);
     thread.OnPubFileLoaded = FOnPubFileLoaded;
 }
 

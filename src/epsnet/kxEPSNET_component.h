@@ -36,7 +36,8 @@ public:
     ~TkxEPSNETMaster() override;
 
     // The inherited keys, then "PubFileName", "User", "Password", "DestinationAddress", and the
-    // PLC's "CodePage" (default: the program's) and "HttpPort" (default 80).
+    // PLC's "CodePage" (default: the program's), "HttpPort" (default 80) and "HttpTimeOut" (ms per
+    // request of the download, default 90000; values below 1 keep the default).
     void ReadFromIni(TIniFile& ini) override;
 
     std::int32_t DestinationAddress() const noexcept { return FDestinationAddress; }
@@ -49,6 +50,8 @@ public:
     void SetPassword(const QString& value);
     int HttpPort() const noexcept { return FHttpPort; }
     void SetHttpPort(int value);
+    int HttpTimeOut() const noexcept { return FHttpTimeOut; }
+    void SetHttpTimeOut(int value);
     const TPubFileLoadedEvent& OnPubFileLoaded() const noexcept { return FOnPubFileLoaded; }
     void SetOnPubFileLoaded(TPubFileLoadedEvent value);
 
@@ -78,5 +81,6 @@ private:
     QString FUser;
     QString FPubFileName;
     int FHttpPort = PubFileHttpPort;
+    int FHttpTimeOut = PubFileTimeOut;
     TPubFileLoadedEvent FOnPubFileLoaded;
 };

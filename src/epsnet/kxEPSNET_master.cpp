@@ -119,6 +119,12 @@ void TkxEPSNETMasterThread::SetHttpPort(int port)
     FHttpPort = port;
 }
 
+void TkxEPSNETMasterThread::SetHttpTimeOut(int milliseconds)
+{
+    std::lock_guard lock(SO());
+    FHttpTimeOut = milliseconds;
+}
+
 void TkxEPSNETMasterThread::Execute()
 {
     PN = UdpHeaderPN;
@@ -228,12 +234,14 @@ void TkxEPSNETMasterThread::DoTCPConnect()
     QString user;
     QString password;
     int port = PubFileHttpPort;
+    int timeOut = PubFileTimeOut;
     {
         std::lock_guard lock(SO());
         name = FPubFileName;
         user = FUser;
         password = FPassword;
         port = FHttpPort;
+        timeOut = FHttpTimeOut;
     }
     if (name.isEmpty())
         return;
@@ -250,7 +258,7 @@ void TkxEPSNETMasterThread::DoTCPConnect()
     try {
         // Cut short when the thread is told to end, so a stalled web server cannot hold the
         // program's shut-down for the three requests' time-outs.
-        text = GetPubFile(FSocket->GetRemoteSinIP(), user, password, name, codePage, port, PubFileTimeOut,
+        text = GetPubFile(FSocket->GetRemoteSinIP(), user, password, name, codePage, port, timeOut,
                           [this] { return Terminated(); });
     } catch (const Exception& e) {
         // The reason of the web client follows the line users know.

@@ -73,9 +73,10 @@ public:
 
     std::int32_t DestinationAddress() const noexcept { return FDestinationAddress.load(); }
     void SetDestinationAddress(std::int32_t value) noexcept { FDestinationAddress = value; }
-    // The web server's login and port for the download; under SO.
+    // The web server's login, port and time-out (ms, per request) for the download; under SO.
     void SetLogin(const QString& user, const QString& password);
     void SetHttpPort(int port);
+    void SetHttpTimeOut(int milliseconds);
 
     // Set and called on the main thread only.
     TPubFileLoadedEvent OnPubFileLoaded;
@@ -101,6 +102,7 @@ private:
     QString FUser;
     QString FPassword;
     int FHttpPort = PubFileHttpPort;
+    int FHttpTimeOut = PubFileTimeOut;
     std::unique_ptr<TDataTransaction> FPending;
     // The copy of the last request served, renewed for the next turn instead of freed.
     std::unique_ptr<TDataTransaction> FSpare;

@@ -90,3 +90,24 @@ TEST(PubFault, BadLineInTheMiddleKeepsTheTagsBeforeIt)
     EXPECT_EQ(plc.Vocator.Log().count("\tTCP Close\r\n"), closes) << "the connection stays up";
     EXPECT_EQ(plc.Downloads(), 2);
 }
+
+// The web server stalls past the download's time-out (HttpTimeOut, shortened here from its 90 s):
+// the download gives up with "timed out" in the log, the line is closed and connected again, and
+// once the server answers in time the text on the PLC is spoken.
+TEST(HttpStall, PastTheTimeOutIsLoggedAndRetried)
+{
+    TPlcWithVocator plc(TLine::Udp, PubText);
+    plc.StartSim({"--set", "Message=Waiting"});
+    ASSERT_EQ(plc.Sim->Command("http-delay 3000"), "ok");
+    plc.Vocator.WriteIni(plc.Ini(Welcome, "Message", 200, "HttpTimeOut=1000\n"));
+    ASSERT_TRUE(plc.Vocator.Start());
+    const QString failed = ":EEPSNETException:Downliding pub file (var.pub) failed: HTTP GET http://";
+    ASSERT_TRUE(TestSupport::WaitUntil([&] { return plc.Vocator.Log().count(failed) >= 2; }, PatientMs)) << plc.Vocator.Log().toStdString();
+    EXPECT_TRUE(plc.Vocator.Log().contains("timed out")) << plc.Vocator.Log().toStdString();
+    EXPECT_EQ(plc.Downloads(), 0);
+
+    ASSERT_EQ(plc.Sim->Command("http-delay 0"), "ok");
+    ASSERT_TRUE(plc.Vocator.WaitForSpoken(2, RecoveryBoundMs)) << plc.Vocator.Log().toStdString();
+    EXPECT_TRUE(plc.Vocator.Stop());
+    EXPECT_EQ(plc.Vocator.Spoken(), (QStringList{Welcome, "Waiting"}));
+}
