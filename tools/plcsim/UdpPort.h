@@ -11,9 +11,9 @@ class TSimAnswerer;
 
 // EPSNET over UDP: one frame per datagram behind the 6-byte header, which the answer echoes with
 // the request's identifier, also when the answer is held back by the delay fault. The socket is
-// served through its descriptor: every datagram waiting is read in one wake-up and answered
-// from buffers of the port's own, which keeps the simulator's time per request near a bare
-// server's.
+// served through its descriptor: one call per wake-up takes the datagrams waiting, and they are
+// answered from buffers of the port's own, so that a request costs the wait, one read and one
+// send, and no allocation.
 class TSimUdpPort : public QObject {
     Q_OBJECT
 public:
