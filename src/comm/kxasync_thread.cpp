@@ -6,6 +6,7 @@
 #include <QScopeGuard>
 #include <QThread>
 #include <algorithm>
+#include <climits>
 
 bool CategoryIsInOptions(TLogCategorySet Options, TLogCategory Category)
 {
@@ -760,14 +761,17 @@ void TComThread::LogReconnect() { LogReconnectAt(NowUTC()); }
 void TComThread::LogReconnectAt(TDateTime utc)
 {
     std::lock_guard lock(FSO);
+    ++FConnections;
     FReconnects.push_back(utc);
+    while (FReconnects.size() > 1 && utc - FReconnects.front() > OneHour)
+        FReconnects.pop_front();
 }
 
 // The first connection is no reconnect.
 int TComThread::GetReconnectsCount() const
 {
     std::lock_guard lock(FSO);
-    const int own = std::max(0, static_cast<int>(FReconnects.size()) - 1);
+    const auto own = static_cast<int>(std::min<std::uint64_t>(FConnections > 0 ? FConnections - 1 : 0, INT_MAX));
     return own + (FWorkersList ? FWorkersList->ReconnectsCount() : 0);
 }
 
@@ -775,8 +779,10 @@ int TComThread::GetReconnectsCountLastHour() const
 {
     std::lock_guard lock(FSO);
     const TDateTime now = NowUTC();
+    // The first connection, when it is still kept, is at the front and does not count.
+    const std::size_t firstKept = FConnections == FReconnects.size() ? 1 : 0;
     int count = 0;
-    for (std::size_t index = FReconnects.size(); index-- > 1;) {
+    for (std::size_t index = FReconnects.size(); index-- > firstKept;) {
         if (now - FReconnects[index] > OneHour)
             break;
         ++count;
@@ -787,7 +793,7 @@ int TComThread::GetReconnectsCountLastHour() const
 TDateTime TComThread::GetLastReconnect() const
 {
     std::lock_guard lock(FSO);
-    const TDateTime own = FReconnects.size() >= 2 ? FReconnects.back() : 0;
+    const TDateTime own = FConnections >= 2 ? FReconnects.back() : 0;
     return std::max(own, FWorkersList ? FWorkersList->LastReconnect() : 0);
 }
 

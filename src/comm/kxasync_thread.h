@@ -14,6 +14,7 @@
 #include <memory>
 #include <mutex>
 #include <type_traits>
+#include <deque>
 #include <vector>
 
 // The communication worker thread: the connection to one peer, the transaction lists that feed it
@@ -423,7 +424,10 @@ private:
     QStringList FLastErrors;
     bool F_TCPConnectInProggress = false;
     bool FDTR = false;
-    std::vector<TDateTime> FReconnects;
+    // Every connection counts, but only the last hour's are kept (and always the last one): a
+    // line that reconnects every few seconds for months must not grow the list without end.
+    std::uint64_t FConnections = 0;
+    std::deque<TDateTime> FReconnects;
     QString FLastLineSettingsFailure;
 
     std::atomic<int> FLaunchDepth{0};

@@ -221,6 +221,20 @@ TEST(ComThreadReports, ReceiveAndDisconnect)
     EXPECT_TRUE(thread->DoServe(&answered));
 }
 
+// A line that reconnects every ten seconds for a week: only the last hour's entries are kept,
+// and every count still comes out as if all were.
+TEST(ComThreadStatistics, AWeekOfReconnectsCountsLikeAllWereKept)
+{
+    const TLineThreadPtr thread = LineThread();
+    const TDateTime now = NowUTC();
+    constexpr int perDay = 8640;
+    for (int i = 7 * perDay; i >= 1; --i)
+        thread->LogReconnectAt(now - (i - 0.5) / perDay); // half a step off the hour's edge
+    EXPECT_EQ(thread->GetReconnectsCount(), 7 * perDay - 1);
+    EXPECT_EQ(thread->GetReconnectsCountLastHour(), perDay / 24);
+    EXPECT_EQ(thread->GetLastReconnect(), now - 0.5 / perDay);
+}
+
 // Connections after the first one count as reconnects, those of the last hour counted back
 // from the latest; the workers' statistics and log settings are part of the thread's.
 TEST(ComThreadStatistics, ReconnectsAndWorkers)
