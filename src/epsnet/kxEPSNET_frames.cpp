@@ -1,4 +1,5 @@
 #include "epsnet/kxEPSNET_frames.h"
+#include <cstring>
 
 namespace {
 
@@ -59,22 +60,23 @@ QByteArray FormatConnect(std::int32_t destinationAddress, std::int32_t ownAddres
 QByteArray FormatReadN(std::int32_t destinationAddress, std::int32_t ownAddress, TEPSNETArea AArea,
                        std::int32_t AAddress, std::int32_t ALength)
 {
-    QByteArray frame;
-    frame.reserve(ReadFrameSize);
-    frame.append(static_cast<char>(VariableFrameStart));
-    frame.append(static_cast<char>(ReadFrameBodyLength));
-    frame.append(static_cast<char>(ReadFrameBodyLength));
-    frame.append(static_cast<char>(VariableFrameStart));
-    frame.append(LowByte(destinationAddress));
-    frame.append(LowByte(ownAddress));
-    frame.append(static_cast<char>(ReadFunction));
-    frame.append(static_cast<char>(ReadNService));
-    frame.append(static_cast<char>(AArea));
-    frame.append(LowByte(AAddress));
-    frame.append(LowByte(AAddress >> 8));
-    frame.append(LowByte(ALength));
-    frame.append(static_cast<char>(CalculateFCS(QByteArrayView(frame).sliced(4))));
-    frame.append(static_cast<char>(FrameEnd));
+    // Filled in place: the master builds one of these for every request it sends.
+    QByteArray frame(ReadFrameSize, Qt::Uninitialized);
+    char* bytes = frame.data();
+    bytes[0] = static_cast<char>(VariableFrameStart);
+    bytes[1] = static_cast<char>(ReadFrameBodyLength);
+    bytes[2] = static_cast<char>(ReadFrameBodyLength);
+    bytes[3] = static_cast<char>(VariableFrameStart);
+    bytes[4] = LowByte(destinationAddress);
+    bytes[5] = LowByte(ownAddress);
+    bytes[6] = static_cast<char>(ReadFunction);
+    bytes[7] = static_cast<char>(ReadNService);
+    bytes[8] = static_cast<char>(AArea);
+    bytes[9] = LowByte(AAddress);
+    bytes[10] = LowByte(AAddress >> 8);
+    bytes[11] = LowByte(ALength);
+    bytes[12] = static_cast<char>(CalculateFCS(QByteArrayView(bytes + 4, 8)));
+    bytes[13] = static_cast<char>(FrameEnd);
     return frame;
 }
 
@@ -85,16 +87,24 @@ QByteArray ReadAnswerData(QByteArrayView answer, std::int32_t length)
     return answer.sliced(ReadAnswerDataOffset, length).toByteArray();
 }
 
+namespace {
+
+void FillUdpHeader(char* header, std::uint16_t mesi, std::uint8_t pn, int frameLength)
+{
+    header[0] = static_cast<char>(mesi >> 8);
+    header[1] = static_cast<char>(mesi & 0xFF);
+    header[2] = static_cast<char>(pn);
+    header[3] = '\0';
+    header[4] = LowByte(frameLength >> 8);
+    header[5] = LowByte(frameLength);
+}
+
+} // namespace
+
 QByteArray BuildUdpHeader(std::uint16_t mesi, std::uint8_t pn, int frameLength)
 {
-    QByteArray header;
-    header.reserve(UdpHeaderSize);
-    header.append(static_cast<char>(mesi >> 8));
-    header.append(static_cast<char>(mesi & 0xFF));
-    header.append(static_cast<char>(pn));
-    header.append('\0');
-    header.append(LowByte(frameLength >> 8));
-    header.append(LowByte(frameLength));
+    QByteArray header(UdpHeaderSize, Qt::Uninitialized);
+    FillUdpHeader(header.data(), mesi, pn, frameLength);
     return header;
 }
 
@@ -104,13 +114,13 @@ QByteArray WrapFrame(QByteArrayView frame, bool udp, std::uint16_t mesi, std::ui
     const qsizetype padded = total + total % 2;
     if (padded > MaxDatagramSize)
         throw EEPSNETException(QStringLiteral("Frame too long (%1 bytes)").arg(frame.size()));
-    QByteArray wire;
-    wire.reserve(padded);
+    // One allocation for the whole datagram: the master wraps every frame it sends.
+    QByteArray wire(padded, '\0');
+    const qsizetype headerSize = udp ? UdpHeaderSize : 0;
     if (udp)
-        wire.append(BuildUdpHeader(mesi, pn, static_cast<int>(frame.size())));
-    wire.append(frame);
-    if (wire.size() % 2 != 0)
-        wire.append('\0');
+        FillUdpHeader(wire.data(), mesi, pn, static_cast<int>(frame.size()));
+    if (!frame.isEmpty())
+        std::memcpy(wire.data() + headerSize, frame.data(), size_t(frame.size()));
     return wire;
 }
 
