@@ -39,7 +39,13 @@ std::unique_ptr<TDataTransaction> TEPSNETTransaction::Create() const { return st
 
 namespace {
 
-bool IsEPSNETPacket(const std::unique_ptr<TDataPacket>& packet) { return packet && typeid(*packet) == typeid(TEPSNETPacket); }
+bool IsEPSNETPacket(const std::unique_ptr<TDataPacket>& packet)
+{
+    if (!packet)
+        return false;
+    const TDataPacket& object = *packet; // typeid of a plain reference: no call inside its operand
+    return typeid(object) == typeid(TEPSNETPacket);
+}
 
 // The packet becomes what its constructor makes, in the same object: whatever a handler changed
 // in it (flags, data, fields) is gone, as it would be in a fresh copy.

@@ -46,7 +46,8 @@ void ExpectCopyOf(const TDataTransaction& actual, const TDataTransaction& listIt
 {
     const std::unique_ptr<TDataTransaction> fresh = listItem.Clone();
     EXPECT_NE(&actual, &listItem);
-    EXPECT_EQ(typeid(actual), typeid(*fresh));
+    const TDataTransaction& copy = *fresh;
+    EXPECT_EQ(typeid(actual), typeid(copy));
     EXPECT_EQ(actual.Tag, fresh->Tag);
     ExpectSamePacket(*actual.Request, *fresh->Request);
     ExpectSamePacket(*actual.Response, *fresh->Response);
