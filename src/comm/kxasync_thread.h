@@ -13,8 +13,8 @@
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <type_traits>
 #include <deque>
+#include <type_traits>
 #include <vector>
 
 // The communication worker thread: the connection to one peer, the transaction lists that feed it
@@ -171,8 +171,8 @@ protected:
 // TComThreadPtr, which stops the worker first.
 //
 // A derived protocol thread overrides Execute: until Terminated, it takes work from
-// GetNextTransaction or TakeNextTransaction (and frees it when done, or keeps it as the spare), waits on Event with a time-out when there is none,
-// moves bytes with WriteData/ReadData (or WriteBuf/ReadBuf), reports answers with DoReceive and
+// GetNextTransaction or TakeNextTransaction (and frees it when done, or keeps it as the spare),
+// waits on Event with a time-out when there is none, moves bytes with WriteData/ReadData (or WriteBuf/ReadBuf), reports answers with DoReceive and
 // failures with DoDisconnect, and catches every Exception of a pass, logs it with DoLog at
 // lgErrorLevel1 and goes on. It may override TryReadBuf and WriteBuf to add framing (calling
 // these versions for the bytes), DoTCPConnect to act on every new network connection, and the

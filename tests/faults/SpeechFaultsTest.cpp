@@ -53,31 +53,32 @@ TEST_F(SpeechFault, HangingProgramQueuesTheMessagesInOrder)
     StopAndExpectSpoken({Welcome, "One", "Two", "Three"});
 }
 
-// A speech program that crashes after it took its text: the run is over when its output closes,
-// and every message is handed over once, neither repeated nor skipped.
-TEST_F(SpeechFault, CrashingProgramGetsEveryMessageOnce)
-{
-    Plc.Vocator.SetEnvironment("RECORD_CRASH", "1");
-    Plc.StartSim();
-    Plc.StartVocator(Welcome);
-    WriteMessages({"One", "Two"});
-    ASSERT_TRUE(Plc.Vocator.WaitForSpoken(3)) << Diagnosis();
-    WriteMessages({"Three"});
-    ASSERT_TRUE(Plc.Vocator.WaitForSpoken(4)) << Diagnosis();
-    StopAndExpectSpoken({Welcome, "One", "Two", "Three"});
-}
+// A speech program that crashes after it took its text, or prints megabytes on every run: the
+// run is over when its output closes, and every message is handed over once, in order.
+struct TMisbehaviour {
+    const char* Name;
+    const char* Variable;
+    const char* Value;
+};
 
-// A speech program that prints megabytes on every run: its output is read to the end and the
-// next message follows.
-TEST_F(SpeechFault, TalkativeProgramIsReadToTheEnd)
+class MisbehavingSpeech : public SpeechFault, public ::testing::WithParamInterface<TMisbehaviour> {};
+
+TEST_P(MisbehavingSpeech, GetsEveryMessageOnce)
 {
-    Plc.Vocator.SetEnvironment("RECORD_OUTPUT_BYTES", "8000000");
+    Plc.Vocator.SetEnvironment(GetParam().Variable, GetParam().Value);
     Plc.StartSim();
     Plc.StartVocator(Welcome);
     WriteMessages({"One", "Two"});
     ASSERT_TRUE(Plc.Vocator.WaitForSpoken(3, PatientMs)) << Diagnosis();
-    StopAndExpectSpoken({Welcome, "One", "Two"});
+    WriteMessages({"Three"});
+    ASSERT_TRUE(Plc.Vocator.WaitForSpoken(4, PatientMs)) << Diagnosis();
+    StopAndExpectSpoken({Welcome, "One", "Two", "Three"});
 }
+
+INSTANTIATE_TEST_SUITE_P(Programs, MisbehavingSpeech,
+                         ::testing::Values(TMisbehaviour{"Crashing", "RECORD_CRASH", "1"},
+                                           TMisbehaviour{"Talkative", "RECORD_OUTPUT_BYTES", "8000000"}),
+                         [](const ::testing::TestParamInfo<TMisbehaviour>& program) { return std::string(program.param.Name); });
 
 // The speech program is missing: each message that comes up is logged with the failed start and
 // is not tried again; once the program is installed, the next messages are spoken.
