@@ -256,10 +256,9 @@ int TDrawGrid2::RowHeight(int row) const { return row == 0 ? FHeader->height() :
 int TDrawGrid2::DefaultRowHeight() const { return verticalHeader()->defaultSectionSize(); }
 void TDrawGrid2::SetDefaultRowHeight(int height) { verticalHeader()->setDefaultSectionSize(height); }
 int TDrawGrid2::GridLineWidth() const { return showGrid() ? 1 : 0; }
-bool TDrawGrid2::ColSizing() const { return FHeader->sectionResizeMode(0) == QHeaderView::Interactive; }
-
 void TDrawGrid2::SetColSizing(bool value)
 {
+    FColSizing = value;
     FHeader->setSectionResizeMode(value ? QHeaderView::Interactive : QHeaderView::Fixed);
 }
 

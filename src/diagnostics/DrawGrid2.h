@@ -68,7 +68,7 @@ public:
     void SetDefaultRowHeight(int height);
     int GridLineWidth() const;
     // Lets the user drag the column borders.
-    bool ColSizing() const;
+    bool ColSizing() const { return FColSizing; }
     void SetColSizing(bool value);
     // The grid's own background: a cell whose OnGetColor leaves it so is not filled.
     QColor Color() const;
@@ -107,6 +107,7 @@ private:
     bool FTitlesAutoSize = true;
     bool FYAutoScale = false;
     bool FDefaultDrawing = true;
+    bool FColSizing = false;
     TDrawGrid2Model* FModel;
     TDrawGrid2Header* FHeader;
 };

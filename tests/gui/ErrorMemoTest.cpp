@@ -112,3 +112,39 @@ TEST(ErrorMemo, OnlyLoadedEnabledMemosOfTheIndexGetLogLines)
     ASSERT_EQ(loaded.LineCount(), 1);
     EXPECT_EQ(TextOf(loaded.Lines().first()), QStringLiteral("to zero"));
 }
+
+// A memo destroyed while a worker keeps logging to it goes away cleanly, and the worker goes on.
+TEST(ErrorMemo, DestroyedWhileAWorkerLogsToIt)
+{
+    TLogSystemScope logSystem;
+    auto memo = std::make_unique<TErrorMemo>();
+    memo->Loaded();
+    std::atomic<bool> stop{false};
+    std::atomic<int> written{0};
+    std::thread worker([&] {
+        while (!stop.load()) {
+            WriteToMemo(QStringLiteral("busy"), 0);
+            ++written;
+            WakeMainThread();
+        }
+    });
+    ProcessEventsUntil([&] { return memo->LineCount() >= 20; });
+    memo.reset();
+    const int afterDestruction = written.load();
+    ProcessEventsUntil([&] { return written.load() > afterDestruction + 100; });
+    stop = true;
+    worker.join();
+}
+
+// Lines queued on the memo's own thread arrive in order; empty ones are dropped.
+TEST(ErrorMemo, QueuedLinesArriveInOrder)
+{
+    TErrorMemo memo;
+    for (const QString& line : {QStringLiteral("one"), QString(), QStringLiteral("two"), QStringLiteral("three")})
+        memo.MemoThread()->AddLine(line);
+    ProcessEventsUntil([&] { return memo.LineCount() == 3; });
+    QStringList texts;
+    for (const QString& line : memo.Lines())
+        texts.append(TextOf(line));
+    EXPECT_EQ(texts, QStringList({"one", "two", "three"}));
+}

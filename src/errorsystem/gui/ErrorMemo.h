@@ -58,6 +58,8 @@ public:
     void SetPrintThreadId(bool value) { FPrintThreadId.store(value); }
 
     void AddLine(const QString& Atext) override;
+    // The memo's delivery thread: a line queued there reaches the memo without the caller waiting.
+    TMemoThread* MemoThread() const { return FMT.get(); }
     // Every line the memo holds, oldest first (for saving the log).
     QStringList Lines() const;
     int LineCount() const;
