@@ -5,7 +5,6 @@
 #include <QHeaderView>
 #include <QLayout>
 #include <QPainter>
-#include <QScrollBar>
 #include <QStyle>
 #include <QStyleOptionHeader>
 #include <QStyledItemDelegate>

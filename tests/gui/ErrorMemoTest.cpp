@@ -135,16 +135,3 @@ TEST(ErrorMemo, DestroyedWhileAWorkerLogsToIt)
     stop = true;
     worker.join();
 }
-
-// Lines queued on the memo's own thread arrive in order; empty ones are dropped.
-TEST(ErrorMemo, QueuedLinesArriveInOrder)
-{
-    TErrorMemo memo;
-    for (const QString& line : {QStringLiteral("one"), QString(), QStringLiteral("two"), QStringLiteral("three")})
-        memo.MemoThread()->AddLine(line);
-    ProcessEventsUntil([&] { return memo.LineCount() == 3; });
-    QStringList texts;
-    for (const QString& line : memo.Lines())
-        texts.append(TextOf(line));
-    EXPECT_EQ(texts, QStringList({"one", "two", "three"}));
-}

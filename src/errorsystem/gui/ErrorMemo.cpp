@@ -4,6 +4,7 @@
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QThread>
+#include <algorithm>
 
 namespace {
 
