@@ -3,15 +3,43 @@
 #include "comm/kxasync_thread.h"
 #include "common/kxtools.h"
 #include "epsnet/kxEPSNET_component.h"
+#include "epsnet/kxEPSNET_taglist.h"
 #include "errorsystem/ErrorSystem.h"
+#include "platform/CodePage.h"
 #include "platform/IniFile.h"
 #include "platform/Paths.h"
 #include "platform/Timer.h"
+#include <algorithm>
 
 namespace {
 
 constexpr int DefaultTimerInterval = 10000;
 const QString DefaultSayExe = QStringLiteral("($APPLICATION$)/say");
+const QString CodePageVariable = QStringLiteral("SAY_CODEPAGE=");
+// Enough of a failed run's output for the log line.
+constexpr qsizetype MaxLoggedOutput = 200;
+
+// A value outside its range would stall the timer (0 or less never fires, a huge one fires in
+// weeks) or a run for ever: it is held in the range, with one warning line.
+int ReadIntegerInRange(const TIniFile& ini, const QString& section, const QString& key, int defaultValue, int low, int high)
+{
+    const int value = ini.ReadInteger(section, key, defaultValue);
+    const int held = std::clamp(value, low, high);
+    if (held != value)
+        WriteToLog(QStringLiteral("%1/%2=%3 is outside %4..%5 ms; %6 is used").arg(section, key).arg(value).arg(low).arg(high).arg(held), 0);
+    return held;
+}
+
+// The first line of what a failed run printed, shortened for one log line.
+QString OutputExcerpt(const QStringList& product)
+{
+    for (const QString& line : product) {
+        const QString text = line.simplified();
+        if (!text.isEmpty())
+            return QStringLiteral("; output: ") + (text.size() > MaxLoggedOutput ? text.left(MaxLoggedOutput) + QStringLiteral("...") : text);
+    }
+    return {};
+}
 
 // Leading and trailing characters up to the blank removed.
 QString TrimBlanksAndControls(const QString& text)
@@ -26,6 +54,17 @@ QString TrimBlanksAndControls(const QString& text)
 }
 
 } // namespace
+
+QString RefuseMessageTag(TEpsnetThreadSafeTagList& tags, const QString& tagName)
+{
+    const TEpsnetTagListLock list(tags);
+    const TEPSNETTag* tag = list->GetTagByName(tagName);
+    if (!tag || tag->DataType() == _epsdt_String)
+        return {};
+    QString type = QStringLiteral("an enumeration");
+    EpsnetDataTypeToString(tag->DataType(), type);
+    return QStringLiteral("Tag_Message %1 is %2, not a STRING: nothing is announced from it").arg(tagName, type);
+}
 
 TDM::TDM(QObject* owner) : TAbstractDMod(owner)
 {
@@ -62,12 +101,23 @@ QString TDM::ModuleIniFileName() const { return ChangeFileExt(ExecutablePath(), 
 
 void TDM::ReadSettings(TIniFile& ini, TTTSMsg& welcome)
 {
-    FTimerInterval = ini.ReadInteger(QStringLiteral("common"), QStringLiteral("timer"), DefaultTimerInterval);
-    FSlowTimerInterval = ini.ReadInteger(QStringLiteral("common"), QStringLiteral("SlowTimer"), DefaultTimerInterval);
+    const QString common = QStringLiteral("common");
+    FTimerInterval = ReadIntegerInRange(ini, common, QStringLiteral("timer"), DefaultTimerInterval, MinTimerInterval, MaxTimerInterval);
+    FSlowTimerInterval = ReadIntegerInRange(ini, common, QStringLiteral("SlowTimer"), DefaultTimerInterval, MinTimerInterval, MaxTimerInterval);
     welcome.Message = ini.ReadString(QStringLiteral("common"), QStringLiteral("WelcomeMsg"), QString());
     welcome.Voice = 0;
     Say_EXE->SetExternalScriptor(ParsePath(ini.ReadString(QStringLiteral("TTS"), QStringLiteral("SAY_EXE"), DefaultSayExe)));
+    Say_EXE->SetTimeLimit(
+        ReadIntegerInRange(ini, QStringLiteral("TTS"), QStringLiteral("SAY_TIMEOUT"), DefaultSayTimeout, MinSayTimeout, MaxSayTimeout));
     Tag_Message = ini.ReadString(QStringLiteral("TTS"), QStringLiteral("Tag_Message"), QString());
+}
+
+void TDM::TellSpeechProgramTheCodePage()
+{
+    QStringList environment = Say_EXE->Parameters();
+    environment.removeIf([](const QString& entry) { return entry.startsWith(CodePageVariable); });
+    environment.append(CodePageVariable + AnsiCodePage().Name());
+    Say_EXE->SetParameters(environment);
 }
 
 void TDM::InitModule(const QString& IniFile, const QString& Section)
@@ -78,6 +128,7 @@ void TDM::InitModule(const QString& IniFile, const QString& Section)
     {
         TIniFile ini(ModuleIniFileName());
         ReadSettings(ini, welcome);
+        TellSpeechProgramTheCodePage();
         WriteToMemo(QStringLiteral("Say_exe:") + Say_EXE->ExternalScriptor(), 0);
         PLC->ReadFromIni(ini);
     }
@@ -92,10 +143,16 @@ void TDM::PLCPubFileLoaded(IComEventSender* /*Sender*/)
     if (TComThread* thread = PLC->GetComThread())
         thread->RList()->Clear();
     PLC->AddAllTagToRList();
+    const QString refusal = RefuseMessageTag(PLC->TagList(), Tag_Message);
+    FMessageTagRefused = !refusal.isEmpty();
+    if (FMessageTagRefused)
+        WriteToLog(refusal, 0);
 }
 
 void TDM::PLCReceivePacket(IComEventSender* /*Sender*/, TDataPacket* /*Packet*/)
 {
+    if (FMessageTagRefused)
+        return;
     try {
         const QString text = TrimBlanksAndControls(PLC->TagList().GetAsString(Tag_Message));
         if (text == PLC_OldMsg)
@@ -135,7 +192,23 @@ void TDM::Start() { OpenWork(); }
 
 void TDM::Stop() { CloseWork(); }
 
-void TDM::Say(const QString& Msg, std::int32_t Voice) { FSayBuffer.push_back({Msg, Voice}); }
+void TDM::Say(const QString& Msg, std::int32_t Voice)
+{
+    // A PLC that writes faster than the timer speaks must not fill the memory.
+    if (FSayBuffer.size() >= MaxSayQueue) {
+        if (FDroppedMessages++ == 0)
+            WriteToLog(QStringLiteral("Speech queue full (%1 messages), the oldest dropped: %2").arg(MaxSayQueue).arg(FSayBuffer.front().Message), 0);
+        FSayBuffer.pop_front();
+    }
+    FSayBuffer.push_back({Msg, Voice});
+}
+
+void TDM::ReportDroppedMessages()
+{
+    if (FDroppedMessages > 1)
+        WriteToLog(QStringLiteral("Speech queue full: %1 more of the oldest messages dropped").arg(FDroppedMessages - 1), 0);
+    FDroppedMessages = 0;
+}
 
 void TDM::TimerTimer(QObject* /*Sender*/)
 {
@@ -160,6 +233,7 @@ void TDM::TimerTimer(QObject* /*Sender*/)
 
 void TDM::HandleSay()
 {
+    ReportDroppedMessages();
     if (FSayBuffer.empty())
         return;
     // Taken off the queue before the run, so a message whose run fails is not tried again.
@@ -167,5 +241,12 @@ void TDM::HandleSay()
     FSayBuffer.pop_front();
     WriteToMemo(QStringLiteral("Say_exe:") + text, 0);
     Say_EXE->SetCommandLine(QStringLiteral("@ ") + text);
-    Say_EXE->ExecScript();
+    if (const int result = Say_EXE->ExecScript())
+        throw EScriptingException(QStringLiteral("Say_exe could not run (code %1): %2").arg(result).arg(text));
+    const TRunOutcome& outcome = Say_EXE->LastOutcome();
+    if (outcome.Kind == TRunOutcome::rkStopped)
+        WriteToLog(QStringLiteral("Say_exe stopped by the shut-down: ") + text, 0);
+    // Counted like a program that cannot start: the tick fails and the exception is reported.
+    if (outcome.Failed())
+        throw EScriptingException(QStringLiteral("Say_exe failed, %1: %2").arg(outcome.Text(), text) + OutputExcerpt(Say_EXE->Product()));
 }

@@ -2,14 +2,19 @@
 #include "platform/ApplicationEvents.h"
 #include "platform/CodePage.h"
 #include "platform/Paths.h"
+#include "platform/QuitRequest.h"
 #include <QFileInfo>
 #include <QPointer>
 #include <QProcessEnvironment>
+#include <QTimer>
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <csignal>
+#include <cstring>
 #include <initializer_list>
 #include <new>
+#include <sys/wait.h>
 #include <utility>
 #include <vector>
 
@@ -135,6 +140,25 @@ void StopPipeThreads(std::initializer_list<std::shared_ptr<TPipeThreadLink>> lin
 
 } // namespace
 
+QString TRunOutcome::Text() const
+{
+    switch (Kind) {
+    case rkNone:
+        return QStringLiteral("not run");
+    case rkExited:
+        return QStringLiteral("exit status %1").arg(Code);
+    case rkSignalled:
+        return QStringLiteral("killed by signal %1 (%2)").arg(Code).arg(QString::fromLocal8Bit(::strsignal(Code)));
+    case rkUnknown:
+        return QStringLiteral("ended, status unknown");
+    case rkTimedOut:
+        return QStringLiteral("no end within %1 s, stopped").arg(Code / 1000.0, 0, 'g', 6);
+    case rkStopped:
+        return QStringLiteral("stopped by the shut-down");
+    }
+    return {};
+}
+
 void TPipeThreadLink::MarkEnded() noexcept
 {
     FEnded = true;
@@ -180,8 +204,10 @@ void TWritePipeThread::WriteAll(const QByteArray& bytes)
 void TWritePipeThread::DoTerminate() { FLink->MarkEnded(); }
 
 TReadPipeThread::TReadPipeThread(std::shared_ptr<TPipeThreadLink> Link, int ReadHandle,
-                                 std::function<void(const QString& Data)> CallBack, int BlockSize)
-    : FLink(std::move(Link)), RH(ReadHandle), BS(std::clamp(BlockSize, 1, MaxReadBlock)), CallB(std::move(CallBack))
+                                 std::function<void(const QString& Data)> CallBack, int BlockSize,
+                                 std::shared_ptr<TProcessExit> ProcessExit)
+    : FLink(std::move(Link)), RH(ReadHandle), BS(std::clamp(BlockSize, 1, MaxReadBlock)), CallB(std::move(CallBack)),
+      FProcessExit(std::move(ProcessExit))
 {
     SetFreeOnTerminate(true);
     Start();
@@ -199,6 +225,8 @@ void TReadPipeThread::Execute()
     }
     // The program's later writes then fail instead of blocking it on a pipe nobody reads.
     RH.Close();
+    if (FProcessExit)
+        WaitForSignal(FProcessExit->EndedSignal(), &FLink->StopSignal());
     if (!StopRequested())
         Synchronize([this] { CallB(IData); });
 }
@@ -207,11 +235,17 @@ void TReadPipeThread::ReadAll()
 {
     std::vector<char> buffer(static_cast<std::size_t>(BS));
     TBlockDecoder decoder;
+    qsizetype kept = 0;
     while (!StopRequested()) {
         const TIoResult result = ReadPipe(RH.Get(), buffer.data(), buffer.size(), &FLink->StopSignal());
         if (result.Error != 0 || result.Bytes == 0)
             break;
-        IData += decoder.Decode(QByteArrayView(buffer.data(), static_cast<qsizetype>(result.Bytes)));
+        // Beyond the bound the output is still read, so that the program is not blocked, and dropped.
+        const qsizetype keep = std::min<qsizetype>(static_cast<qsizetype>(result.Bytes), MaxProductBytes - kept);
+        if (keep > 0) {
+            IData += decoder.Decode(QByteArrayView(buffer.data(), keep));
+            kept += keep;
+        }
     }
     IData += decoder.Finish();
 }
@@ -225,7 +259,18 @@ TCustomScripting::TCustomScripting(QObject* owner)
 
 TCustomScripting::~TCustomScripting() = default;
 
-TCustomExternalScripting::TCustomExternalScripting(QObject* owner) : TCustomScripting(owner) {}
+TCustomExternalScripting::TCustomExternalScripting(QObject* owner)
+    : TCustomScripting(owner), FTimeLimitTimer(new QTimer(this)), FKillTimer(new QTimer(this)), FQuitWatch(new TQuitRequestWatch(this))
+{
+    FTimeLimitTimer->setSingleShot(true);
+    FKillTimer->setSingleShot(true);
+    FKillTimer->setInterval(KillGraceMs);
+    connect(FTimeLimitTimer, &QTimer::timeout, this, [this] {
+        FTimedOut = true;
+        BeginEnding();
+    });
+    connect(FKillTimer, &QTimer::timeout, this, [this] { ForceEnd(); });
+}
 
 TCustomExternalScripting::~TCustomExternalScripting()
 {
@@ -252,14 +297,21 @@ void TCustomExternalScripting::SetWaitForCompleteRead(bool value)
         FWaitForCompleteRead = value;
 }
 
+void TCustomExternalScripting::SetTimeLimit(int value)
+{
+    if (!FProcessingScripting)
+        FTimeLimit = std::max(value, 0);
+}
+
 int TCustomExternalScripting::DoScripting()
 {
     if (FProcessingScripting)
         return errProcessingScripting;
     auto writer = std::make_shared<TPipeThreadLink>();
     auto reader = std::make_shared<TPipeThreadLink>();
-    // The stop signals need descriptors like the pipes; running out of them fails the same way.
-    if (!writer->IsValid() || !reader->IsValid())
+    auto exit = std::make_shared<TProcessExit>();
+    // The signals need descriptors like the pipes; running out of them fails the same way.
+    if (!writer->IsValid() || !reader->IsValid() || !exit->IsValid())
         return errCreateReadPipe;
 
     TPipe input, output;
@@ -275,13 +327,22 @@ int TCustomExternalScripting::DoScripting()
     TProcessStartInfo start = BuildStartInfo();
     start.StdInput = input.ReadEnd.Get();
     start.StdOutput = output.WriteEnd.Get();
-    if (const int error = StartProcess(start))
+    start.OwnProcessGroup = true;
+    start.Exit = exit;
+    pid_t pid = 0;
+    if (const int error = StartProcess(start, &pid))
         return StartFailed(error);
     // Only the program may hold these ends, or its output would never be seen to end.
     input.ReadEnd.Close();
     output.WriteEnd.Close();
     FProcessingScripting = true;
     STime = MonotonicMs();
+    FPid = pid;
+    FProcessExit = exit;
+    FTimedOut = false;
+    FStopping = false;
+    if (FTimeLimit > 0)
+        FTimeLimitTimer->start(FTimeLimit);
 
     const bool waitForRunEnd = FWaitForCompleteRead;
     const QPointer<TCustomExternalScripting> self(this);
@@ -331,7 +392,7 @@ void TCustomExternalScripting::StartPipeThreads(TFileHandle input, TFileHandle o
     TR = reader;
     // The threads free themselves; the runner keeps only their links.
     new TWritePipeThread(writer, input.Release(), JoinLines(FSource), WriterCallBack(writer), FBlockSize, true);
-    new TReadPipeThread(reader, output.Release(), ReaderCallBack(reader), FBlockSize);
+    new TReadPipeThread(reader, output.Release(), ReaderCallBack(reader), FBlockSize, FProcessExit);
 }
 
 // The callbacks run on the main thread. A cancelled run, a thread of an earlier run and a runner
@@ -358,12 +419,69 @@ void TCustomExternalScripting::WaitForRunEnd()
     // threads are served meanwhile, and the reader's hand-over that ends the run wakes it. A
     // handler served here may even destroy the runner, so the wait watches it through a guard.
     const QPointer<TCustomExternalScripting> self(this);
+    ProcessEventsUntil([&self] { return !self || !self->FProcessingScripting || self->FQuitWatch->Requested(); });
+    if (!self || !self->FProcessingScripting)
+        return;
+    // The application shuts down: the main loop ends only once this wait has returned, so the
+    // run is ended within the grace instead of holding the shut-down back.
+    FStopping = true;
+    BeginEnding();
     ProcessEventsUntil([&self] { return !self || !self->FProcessingScripting; });
+}
+
+void TCustomExternalScripting::BeginEnding()
+{
+    SignalProcessGroup(FPid, SIGTERM);
+    if (!FKillTimer->isActive())
+        FKillTimer->start();
+}
+
+void TCustomExternalScripting::ForceEnd()
+{
+    SignalProcessGroup(FPid, SIGKILL);
+    // A process outside the group may still hold the output: the run does not wait for it.
+    StopPipeThreads({std::exchange(TW, nullptr), std::exchange(TR, nullptr)});
+    FProduct.clear();
+    FinishRun(FStopping ? TRunOutcome{TRunOutcome::rkStopped, 0} : TRunOutcome{TRunOutcome::rkTimedOut, FTimeLimit});
+}
+
+TRunOutcome TCustomExternalScripting::OutcomeOfEndedProgram() const
+{
+    if (FStopping)
+        return {TRunOutcome::rkStopped, 0};
+    if (FTimedOut)
+        return {TRunOutcome::rkTimedOut, FTimeLimit};
+    if (!FProcessExit || !FProcessExit->Ended() || !FProcessExit->Known())
+        return {TRunOutcome::rkUnknown, 0};
+    const int status = FProcessExit->WaitStatus();
+    if (WIFSIGNALED(status))
+        return {TRunOutcome::rkSignalled, WTERMSIG(status)};
+    return {TRunOutcome::rkExited, WEXITSTATUS(status)};
+}
+
+void TCustomExternalScripting::StopRunTimers()
+{
+    FTimeLimitTimer->stop();
+    FKillTimer->stop();
+    // The group is never signalled after its run: its id may belong to someone else by then.
+    FPid = 0;
+}
+
+void TCustomExternalScripting::FinishRun(const TRunOutcome& outcome)
+{
+    StopRunTimers();
+    FLastOutcome = outcome;
+    FProcessExit.reset();
+    STime = MonotonicMs() - STime;
+    FProcessingScripting = false;
+    RaiseEvent(OnComplete, this);
 }
 
 void TCustomExternalScripting::CancelScripting()
 {
     StopPipeThreads({std::exchange(TW, nullptr), std::exchange(TR, nullptr)});
+    StopRunTimers();
+    FProcessExit.reset();
     if (FProcessingScripting) {
         STime = MonotonicMs() - STime;
         FProcessingScripting = false;
@@ -376,9 +494,7 @@ void TCustomExternalScripting::ReadThreadEnded(const QString& Data)
 {
     FProduct = SplitLines(Data);
     TR.reset();
-    STime = MonotonicMs() - STime;
-    FProcessingScripting = false;
-    RaiseEvent(OnComplete, this);
+    FinishRun(OutcomeOfEndedProgram());
 }
 
 void TCustomExternalScripting::WriteThreadEnded()

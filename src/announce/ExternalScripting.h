@@ -19,6 +19,32 @@ constexpr int errCreateDupWrite = 4;      // preparing the runner's end of that 
 constexpr int errCreateProcess = 5;       // the start failed and RaiseExceptions is off
 constexpr int errProcessingScripting = 6; // a run is in progress; nothing was done
 
+// Of what a program writes to its standard output only this many bytes are kept; the rest is
+// read and dropped, so that a talkative program cannot fill our memory.
+constexpr int MaxProductBytes = 1 << 20;
+
+class QTimer;
+class TQuitRequestWatch;
+
+// How the last run of a program ended.
+struct TRunOutcome {
+    enum TKind {
+        rkNone,      // no run has ended yet
+        rkExited,    // the program ended by itself with exit status Code
+        rkSignalled, // the program was killed by signal Code
+        rkUnknown,   // the program ended, but its status could not be collected
+        rkTimedOut,  // the run lasted longer than the time limit (Code, ms) and was ended
+        rkStopped    // the run was ended because the application shuts down
+    };
+    TKind Kind = rkNone;
+    int Code = 0;
+
+    // A run that did not end by itself with status 0; one stopped by the shut-down is not.
+    bool Failed() const noexcept { return Kind == rkSignalled || Kind == rkTimedOut || (Kind == rkExited && Code != 0); }
+    // "exit status 3", "killed by signal 11 (Segmentation fault)", ...
+    QString Text() const;
+};
+
 // What a pipe thread shares with its runner. The thread frees itself when it ends, so the runner
 // never holds the thread itself: it asks it to stop here and waits until it has ended.
 class TPipeThreadLink {
@@ -60,12 +86,15 @@ private:
     std::function<void()> CallB;
 };
 
-// Collects everything a started program writes to its standard output until the output ends.
-// It starts at once, frees itself when it ends and closes its handle then.
+// Collects what a started program writes to its standard output (the first MaxProductBytes of
+// it) until the output ends, then waits for the program's end when it is given one, so that its
+// hand-over comes with the exit status known. It starts at once, frees itself when it ends and
+// closes its handle then.
 class TReadPipeThread final : public TThread {
 public:
     TReadPipeThread(std::shared_ptr<TPipeThreadLink> Link, int ReadHandle,
-                    std::function<void(const QString& Data)> CallBack, int BlockSize);
+                    std::function<void(const QString& Data)> CallBack, int BlockSize,
+                    std::shared_ptr<TProcessExit> ProcessExit = nullptr);
 
 protected:
     void Execute() override;
@@ -80,6 +109,7 @@ private:
     QString IData;
     int BS;
     std::function<void(const QString& Data)> CallB;
+    std::shared_ptr<TProcessExit> FProcessExit;
 };
 
 // A component that runs a script: a text goes in, the lines it produced come out.
@@ -108,8 +138,10 @@ protected:
 };
 
 // Runs an external program with Source on its standard input and collects its standard output
-// into Product; the run ends when the program closes its output. Events are raised on the
-// main thread with the runner as sender.
+// into Product; the run ends when the program has closed its output and has ended, and
+// LastOutcome tells how. The program leads a process group of its own: a run past TimeLimit, and
+// a waiting run when the application shuts down, ends the whole group (SIGTERM, then SIGKILL).
+// Events are raised on the main thread with the runner as sender.
 class TCustomExternalScripting : public TCustomScripting {
     Q_OBJECT
 public:
@@ -131,6 +163,12 @@ public:
     void SetCommandLine(const QString& value) { FCommandLine = value; }
     // Milliseconds: since the start while a run is in progress, else the last run's duration.
     qint64 ScriptingTime() { return GetScriptingTime(); }
+    // Milliseconds a run may last before its process group is ended; 0: no limit.
+    int TimeLimit() const { return FTimeLimit; }
+    void SetTimeLimit(int value);
+    const TRunOutcome& LastOutcome() const { return FLastOutcome; }
+    // Milliseconds between SIGTERM and SIGKILL when a run is ended.
+    static constexpr int KillGraceMs = 2000;
 
     int DoScripting() override;
     void CancelScripting() override;
@@ -156,6 +194,14 @@ protected:
     QString FCommandLine;
 
 private:
+    TRunOutcome OutcomeOfEndedProgram() const;
+    // The run's process group gets SIGTERM now and SIGKILL after the grace.
+    void BeginEnding();
+    // SIGKILL for the group, and the run ends without waiting for its output any longer.
+    void ForceEnd();
+    void FinishRun(const TRunOutcome& outcome);
+    void StopRunTimers();
+
     int StartFailed(int error) const;
     TProcessStartInfo BuildStartInfo();
     QList<QByteArray> EnvironmentBlock();
@@ -164,6 +210,16 @@ private:
     std::function<void()> WriterCallBack(std::shared_ptr<TPipeThreadLink> link);
     std::function<void(const QString&)> ReaderCallBack(std::shared_ptr<TPipeThreadLink> link);
     void WaitForRunEnd();
+
+    int FTimeLimit = 0;
+    TRunOutcome FLastOutcome;
+    pid_t FPid = 0;
+    std::shared_ptr<TProcessExit> FProcessExit;
+    bool FTimedOut = false;
+    bool FStopping = false;
+    QTimer* FTimeLimitTimer;
+    QTimer* FKillTimer;
+    TQuitRequestWatch* FQuitWatch;
 };
 
 class TExternalScripting : public TCustomExternalScripting {

@@ -1,13 +1,15 @@
 #include "app/StartUp.h"
+#include "announce/DMod.h"
 #include "announce/ExternalScripting.h"
 #include "app/PlcLoopbackCheck.h"
 #include "common/kxtools.h"
+#include "epsnet/kxEPSNET_component.h"
 #include "errorsystem/ErrorSystem.h"
 #include "platform/IniFile.h"
 #include "platform/Paths.h"
 #include "platform/Thread.h"
 #include "platform/VersionInfo.h"
-#include <QElapsedTimer>
+#include <QDeadlineTimer>
 #include <QFileInfo>
 #include <QTimer>
 #include <cstdio>
@@ -32,6 +34,7 @@ void WriteVersionsFile()
 namespace {
 
 constexpr int SpeechCheckTimeoutMs = 60000;
+constexpr int PubFileCheckTimeoutMs = 20000;
 
 void PrintCheckLine(const QString& check, const char* outcome, const QString& detail)
 {
@@ -64,30 +67,64 @@ bool CheckLogFile()
     return Report(QStringLiteral("log file"), after.exists() && after.size() > before, file);
 }
 
+QString ModuleIniFileName() { return ChangeFileExt(ExecutablePath(), QStringLiteral(".ini")); }
+
 // Runs the configured speech program with an empty text, which speaks nothing, and waits until
-// it has closed its output, within a bound so that a hanging program fails the check.
+// it has closed its output and ended, within a bound so that a hanging program fails the check
+// (its process group is then ended); an exit status other than 0 or a signal fails it too.
 bool CheckSpeechProgram()
 {
-    const TIniFile ini(ChangeFileExt(ExecutablePath(), QStringLiteral(".ini")));
+    const TIniFile ini(ModuleIniFileName());
     TExternalScripting runner;
     runner.SetExternalScriptor(ParsePath(ini.ReadString(QStringLiteral("TTS"), QStringLiteral("SAY_EXE"), QStringLiteral("($APPLICATION$)/say"))));
     runner.SetCommandLine(QStringLiteral("@ "));
-    runner.SetWaitForCompleteRead(false);
+    runner.SetWaitForCompleteRead(true);
+    runner.SetTimeLimit(SpeechCheckTimeoutMs);
     const QString check = QStringLiteral("speech program");
     try {
-        runner.ExecScript();
+        if (const int result = runner.ExecScript())
+            return Report(check, false, QStringLiteral("runner code %1").arg(result));
     } catch (const Exception& e) {
         return Report(check, false, e.Message());
     }
-    QElapsedTimer clock;
-    clock.start();
-    QTimer heartbeat;
+    const TRunOutcome& outcome = runner.LastOutcome();
+    const bool ok = outcome.Kind == TRunOutcome::rkExited && outcome.Code == 0;
+    return Report(check, ok, ok ? runner.ExternalScriptor() : runner.ExternalScriptor() + QStringLiteral(": ") + outcome.Text());
+}
+
+// Downloads the PUB file from the configured PLC as the data module does at each connection and
+// checks that TTS/Tag_Message names a STRING in it. Without a configured network line, or
+// without a PUB file from the PLC within the bound, there is nothing to check against here.
+TCheckResult CheckMessageTag()
+{
+    TIniFile ini(ModuleIniFileName());
+    const QString tagName = ini.ReadString(QStringLiteral("TTS"), QStringLiteral("Tag_Message"), QString());
+    TkxEPSNETMaster master(nullptr);
+    master.SetIniFileSection(QStringLiteral("PLC"));
+    master.SetPubFileName(QStringLiteral("var.pub"));
+    master.ReadFromIni(ini);
+    const QString device = master.DeviceName();
+    if (!device.startsWith(QStringLiteral("UDP:"), Qt::CaseInsensitive) && !device.startsWith(QStringLiteral("TCP:"), Qt::CaseInsensitive))
+        return {TCheckResult::csSkipped, device.isEmpty() ? QStringLiteral("no PLC line configured") : device + QStringLiteral(": no PUB file on this line")};
+    if (tagName.isEmpty())
+        return {TCheckResult::csFailed, QStringLiteral("TTS/Tag_Message is empty: nothing of the PLC is announced")};
+
+    bool loaded = false;
+    master.SetOnPubFileLoaded([&loaded](IComEventSender*) { loaded = true; });
+    master.Open();
+    const QDeadlineTimer deadline(PubFileCheckTimeoutMs);
+    QTimer heartbeat; // wakes the wait when the PLC stays silent
     heartbeat.start(100);
-    ProcessEventsUntil([&] { return !runner.ProcessingScripting() || clock.elapsed() > SpeechCheckTimeoutMs; });
-    const bool finished = !runner.ProcessingScripting();
-    if (!finished)
-        runner.CancelScripting();
-    return Report(check, finished, finished ? runner.ExternalScriptor() : QStringLiteral("no end of output within 60 s"));
+    ProcessEventsUntil([&] { return loaded || deadline.hasExpired(); });
+    master.Close();
+    if (!loaded)
+        return {TCheckResult::csSkipped, QStringLiteral("%1: no PUB file within %2 s").arg(device).arg(PubFileCheckTimeoutMs / 1000)};
+    if (const QString refusal = RefuseMessageTag(master.TagList(), tagName); !refusal.isEmpty())
+        return {TCheckResult::csFailed, refusal};
+    const TEpsnetTagListLock tags(master.TagList());
+    if (!tags->GetTagByName(tagName))
+        return {TCheckResult::csFailed, QStringLiteral("%1: Tag_Message %2 is not in the PUB file").arg(device, tagName)};
+    return {TCheckResult::csPassed, QStringLiteral("%1: Tag_Message %2 is a STRING").arg(device, tagName)};
 }
 
 } // namespace
@@ -97,6 +134,7 @@ int RunSelfTest()
     int failed = 0;
     failed += CheckLogFile() ? 0 : 1;
     failed += CheckSpeechProgram() ? 0 : 1;
+    failed += Report(QStringLiteral("message tag"), CheckMessageTag()) ? 0 : 1;
     for (const QString& line : {QStringLiteral("UDP"), QStringLiteral("TCP")})
         failed += Report(QStringLiteral("PLC loopback over ") + line, CheckPlcLoopback(line)) ? 0 : 1;
     std::printf("selftest: %s\n", failed ? qPrintable(QString::number(failed) + " check(s) failed") : "all checks passed");

@@ -86,6 +86,13 @@ void TCancelSignal::Raise() noexcept
         }
 }
 
+void TProcessExit::Store(int waitStatus, bool known) noexcept
+{
+    FWaitStatus = waitStatus;
+    FKnown = known;
+    FEnded.Raise();
+}
+
 namespace {
 
 // 0 when the descriptor is ready (or has ended or failed: the next read or write tells which),
@@ -146,6 +153,17 @@ TIoResult ReadPipe(int fd, char* buffer, std::size_t size, const TCancelSignal* 
         if (const int error = WaitUntilReady(fd, POLLIN, cancel))
             return {0, error};
     }
+}
+
+int WaitForSignal(const TCancelSignal& awaited, const TCancelSignal* cancel)
+{
+    while (!awaited.Raised()) {
+        if (Cancelled(cancel))
+            return ECANCELED;
+        if (const int error = WaitUntilReady(awaited.Handle(), POLLIN, cancel))
+            return error;
+    }
+    return 0;
 }
 
 TIoResult WritePipe(int fd, const char* data, std::size_t size, const TCancelSignal* cancel)
@@ -248,10 +266,9 @@ int AddFileActions(TSpawnActions& actions, const TProcessStartInfo& info)
 }
 
 // The child starts with no signal blocked and with SIGPIPE at its default, whatever the thread
-// that started it had. It stays in our process group: nothing here ever signals it, and a
-// terminal's interrupt or a service stop that ends us should end it too rather than leave a
-// speech program behind.
-int SetSignalAttributes(TSpawnAttributes& attributes)
+// that started it had. Unless asked for a group of its own it stays in ours, so that a terminal's
+// interrupt that ends us ends it too; a caller that gives it its own group ends it itself.
+int SetSignalAttributes(TSpawnAttributes& attributes, bool ownProcessGroup)
 {
     sigset_t none, brokenPipe;
     sigemptyset(&none);
@@ -261,24 +278,37 @@ int SetSignalAttributes(TSpawnAttributes& attributes)
         return error;
     if (const int error = posix_spawnattr_setsigdefault(attributes.Get(), &brokenPipe))
         return error;
-    return posix_spawnattr_setflags(attributes.Get(), POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
+    if (ownProcessGroup) {
+        if (const int error = posix_spawnattr_setpgroup(attributes.Get(), 0))
+            return error;
+        flags |= POSIX_SPAWN_SETPGROUP;
+    }
+    return posix_spawnattr_setflags(attributes.Get(), flags);
 }
 
 // One small thread per child waits for exactly that child: waiting for any child would steal
 // the exit status of processes that other parts of the program start and await themselves.
-void ReapWhenEnded(pid_t pid)
+void ReapWhenEnded(pid_t pid, std::shared_ptr<TProcessExit> exit)
 {
     try {
-        std::thread([pid] {
+        std::thread([pid, exit] {
             sigset_t all;
             sigfillset(&all);
             pthread_sigmask(SIG_BLOCK, &all, nullptr);
             pthread_setname_np(pthread_self(), "Reaper");
-            while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+            int status = 0;
+            pid_t result;
+            while ((result = ::waitpid(pid, &status, 0)) < 0 && errno == EINTR) {
             }
+            if (exit)
+                exit->Store(status, result == pid);
         }).detach();
     } catch (const std::system_error&) {
-        // Without a thread to spare the child stays a zombie until we end; its start succeeded.
+        // Without a thread to spare the child stays a zombie until we end; its start succeeded,
+        // and a waiter learns that its end cannot be known.
+        if (exit)
+            exit->Store(0, false);
     }
 }
 
@@ -295,16 +325,23 @@ int StartProcess(const TProcessStartInfo& info, pid_t* pid)
     if (const int error = AddFileActions(actions, info))
         return error;
     TSpawnAttributes attributes;
-    if (const int error = SetSignalAttributes(attributes))
+    if (const int error = SetSignalAttributes(attributes, info.OwnProcessGroup))
         return error;
 
     pid_t child = -1;
     if (const int error = posix_spawn(&child, program.constData(), actions.Get(), attributes.Get(), argv.data(), envp.data()))
         return error;
-    ReapWhenEnded(child);
+    ReapWhenEnded(child, info.Exit);
     if (pid)
         *pid = child;
     return 0;
+}
+
+int SignalProcessGroup(pid_t leader, int signal)
+{
+    if (leader <= 0)
+        return EINVAL;
+    return ::kill(-leader, signal) == 0 ? 0 : errno;
 }
 
 QString SystemErrorMessage(int error)

@@ -4,6 +4,7 @@
 #include <QString>
 #include <atomic>
 #include <cstddef>
+#include <memory>
 #include <sys/types.h>
 
 // A file descriptor that closes itself.
@@ -55,6 +56,26 @@ private:
     std::atomic<bool> FRaised{false};
 };
 
+// The end of a started child as the platform collects it, for threads that wait for it.
+class TProcessExit {
+public:
+    // False when the system had no descriptor left for the signal.
+    bool IsValid() const noexcept { return FEnded.IsValid(); }
+    bool Ended() const noexcept { return FEnded.Raised(); }
+    // Raised once the child has ended and its status is stored.
+    const TCancelSignal& EndedSignal() const noexcept { return FEnded; }
+    // The status as waitpid gives it; meaningful once Ended and Known.
+    int WaitStatus() const noexcept { return FWaitStatus.load(); }
+    // False when the platform could not watch the child, so that its status stays unknown.
+    bool Known() const noexcept { return FKnown.load(); }
+    void Store(int waitStatus, bool known) noexcept;
+
+private:
+    TCancelSignal FEnded;
+    std::atomic<int> FWaitStatus{0};
+    std::atomic<bool> FKnown{false};
+};
+
 // Bytes transferred, or the errno of the failure; ECANCELED when the cancel signal was raised.
 struct TIoResult {
     std::size_t Bytes = 0;
@@ -64,6 +85,9 @@ struct TIoResult {
 // Bytes 0 without an error means the end: every writer has closed the pipe. For a non-blocking
 // descriptor; cancel may be null.
 TIoResult ReadPipe(int fd, char* buffer, std::size_t size, const TCancelSignal* cancel);
+// Waits until the awaited signal or the cancel signal is raised: 0, or ECANCELED when the cancel
+// signal came first. cancel may be null.
+int WaitForSignal(const TCancelSignal& awaited, const TCancelSignal* cancel);
 // Waits until the pipe takes data or the signal is raised, then writes what fits of size bytes.
 // A pipe whose reader has gone gives EPIPE and never raises SIGPIPE. For a non-blocking
 // descriptor; cancel may be null.
@@ -85,11 +109,19 @@ struct TProcessStartInfo {
     // gives them; -1 inherits ours. Standard error is always ours.
     int StdInput = -1;
     int StdOutput = -1;
+    // The child leads a process group of its own, so that it and everything it starts can be
+    // ended together (SignalProcessGroup) and a terminal's interrupt meant for us passes it by.
+    bool OwnProcessGroup = false;
+    // Where the child's end is reported; may be null.
+    std::shared_ptr<TProcessExit> Exit;
 };
 // Starts the program directly, never through a shell, with no other descriptor of ours. The
 // platform collects its exit status when it ends, so no zombie stays; the caller need not wait.
 // 0 and the process id, or the errno of the failure.
 int StartProcess(const TProcessStartInfo& info, pid_t* pid = nullptr);
+// Sends the signal to every process of the group that the child of that id leads. 0 or errno
+// (ESRCH once none of them is left).
+int SignalProcessGroup(pid_t leader, int signal);
 
 // The system's message text for an errno value.
 QString SystemErrorMessage(int error);

@@ -159,3 +159,31 @@ TEST_F(DataModule, GarbledIniGivesDefaults)
     EXPECT_EQ(dm.SayBuffer().size(), 1u);
     dm.FinalizeModule();
 }
+
+// Tick intervals and the speech program's time limit outside their ranges are held in them, with
+// one warning line each, instead of a timer that never fires.
+TEST_F(DataModule, OutOfRangeTimesAreHeldInRange)
+{
+    auto dm = Create("[common]\ntimer=0\nSlowTimer=2000000000\n[TTS]\nSAY_EXE=" RECORD_ARGS_PATH "\nSAY_TIMEOUT=-1\n");
+    EXPECT_EQ(dm->TimerInterval(), TDM::MinTimerInterval);
+    EXPECT_EQ(dm->SlowTimerInterval(), TDM::MaxTimerInterval);
+    EXPECT_EQ(dm->Say_EXE->TimeLimit(), TDM::MinSayTimeout);
+    EXPECT_EQ(Log().count(" ms; "), 3);
+    ASSERT_TRUE(TestSupport::WaitUntil([&] { return Runs().size() == 1; }));
+    dm->FinalizeModule();
+}
+
+// A full queue drops its oldest message for each new one and says so, so that a PLC that writes
+// faster than the timer speaks cannot fill the memory.
+TEST_F(DataModule, FullQueueDropsTheOldest)
+{
+    auto dm = Create(Ini("timer=3600000\nWelcomeMsg=welcome"));
+    for (int i = 0; i < 1005; ++i)
+        dm->Say(QStringLiteral("m%1").arg(i), 0);
+    ASSERT_EQ(dm->SayBuffer().size(), TDM::MaxSayQueue);
+    EXPECT_EQ(dm->SayBuffer().front().Message, "m5");
+    EXPECT_EQ(dm->SayBuffer().back().Message, "m1004");
+    EXPECT_EQ(Log().count("Speech queue full (1000 messages), the oldest dropped: welcome"), 1);
+    EXPECT_EQ(Log().count("Speech queue full"), 1);
+    dm->FinalizeModule();
+}

@@ -53,6 +53,14 @@ bool KillChildOf(const QString& pidFile)
     return !pid.isEmpty() && ::kill(pid.toInt(), SIGKILL) == 0;
 }
 
+// Gone, or a zombie that waits for a parent to collect it: it runs no more.
+bool ProcessEnded(pid_t pid)
+{
+    const QByteArray stat = TestSupport::ReadFileBytes(QStringLiteral("/proc/%1/stat").arg(pid));
+    const qsizetype name = stat.lastIndexOf(')');
+    return ::kill(pid, 0) != 0 || (name > 0 && stat.mid(name + 2, 1) == "Z");
+}
+
 class ExternalScripting : public ::testing::Test {
 protected:
     QString Script(const QString& name, const QByteArray& body) { return TestSupport::WriteScript(FDir.File(name), body); }
@@ -180,15 +188,66 @@ TEST_F(ExternalScripting, RunInProgressRefusesASecondOne)
     EXPECT_EQ(counts.Complete, 1);
 }
 
-// Megabytes of output are collected completely.
-TEST_F(ExternalScripting, TalkativeProgram)
+// Megabytes of output are read to their end, and only the first MaxProductBytes of them kept.
+TEST_F(ExternalScripting, TalkativeProgramIsReadToTheEndAndKeptBounded)
 {
     TExternalScripting runner;
     runner.SetExternalScriptor(Script("talk", "/usr/bin/yes 'line of output 0123456789' | /usr/bin/head -n 300000\n"));
     runner.SetWaitForCompleteRead(true);
     EXPECT_EQ(runner.ExecScript(), 0);
-    EXPECT_EQ(runner.Product().size(), 300000);
-    EXPECT_EQ(runner.Product().count("line of output 0123456789"), 300000);
+    EXPECT_EQ(runner.LastOutcome().Kind, TRunOutcome::rkExited);
+    EXPECT_EQ(runner.LastOutcome().Code, 0);
+    EXPECT_EQ(runner.Product().value(0), "line of output 0123456789");
+    EXPECT_LE(runner.Product().join(u'\n').size(), MaxProductBytes);
+    EXPECT_GE(runner.Product().size(), MaxProductBytes / 26 - 1);
+}
+
+// A run's outcome is the program's exit status or the signal that killed it; anything but an
+// exit status of 0 is a failed run.
+TEST_F(ExternalScripting, OutcomeCountsTheExitStatus)
+{
+    const struct {
+        QByteArray body;
+        TRunOutcome::TKind kind;
+        int code;
+        bool failed;
+    } cases[] = {
+        {"exit 0\n", TRunOutcome::rkExited, 0, false},
+        {"exit 3\n", TRunOutcome::rkExited, 3, true},
+        {"exec 1>&-\n/bin/sleep 0.3\nexit 4\n", TRunOutcome::rkExited, 4, true},
+        {"kill -KILL $$\n", TRunOutcome::rkSignalled, SIGKILL, true},
+    };
+    for (const auto& c : cases) {
+        TExternalScripting runner;
+        runner.SetExternalScriptor(Script("ends", c.body));
+        runner.SetWaitForCompleteRead(true);
+        EXPECT_EQ(runner.ExecScript(), 0);
+        EXPECT_EQ(runner.LastOutcome().Kind, c.kind) << c.body.constData();
+        EXPECT_EQ(runner.LastOutcome().Code, c.code) << c.body.constData();
+        EXPECT_EQ(runner.LastOutcome().Failed(), c.failed) << c.body.constData();
+    }
+}
+
+// Past its time limit a run ends its program's whole process group, also a process it left behind
+// on its output, and does not wait for a process outside the group that still holds the output.
+TEST_F(ExternalScripting, TimeLimitEndsTheProcessGroup)
+{
+    const QString inGroup = FDir.File("in-group");
+    const QString outside = FDir.File("outside");
+    TExternalScripting runner;
+    runner.SetExternalScriptor(Script("leaves two", "/bin/sleep 600 &\necho $! > '" + inGroup.toLocal8Bit() +
+                                                        "'\n/usr/bin/setsid /bin/sh -c 'echo $$ > \"" + outside.toLocal8Bit() +
+                                                        "\"; exec /bin/sleep 600' &\nexit 0\n"));
+    runner.SetWaitForCompleteRead(true);
+    runner.SetTimeLimit(500);
+    EXPECT_EQ(runner.ExecScript(), 0);
+    EXPECT_EQ(runner.LastOutcome().Kind, TRunOutcome::rkTimedOut);
+    EXPECT_TRUE(runner.LastOutcome().Failed());
+    EXPECT_FALSE(runner.ProcessingScripting());
+    const pid_t left = TestSupport::ReadFileBytes(inGroup).trimmed().toInt();
+    ASSERT_GT(left, 0);
+    EXPECT_TRUE(WaitUntil([&] { return ProcessEnded(left); }));
+    EXPECT_TRUE(KillChildOf(outside));
 }
 
 // The command line reaches the program as argv[0] before the first blank and one argv[1] after

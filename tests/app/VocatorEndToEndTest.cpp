@@ -95,6 +95,15 @@ TEST_F(WindowlessVocator, SelfTestReportsEachCheck)
     out = Process.readAllStandardOutput();
     EXPECT_NE(Process.exitCode(), 0);
     EXPECT_TRUE(out.contains("selftest: speech program: FAILED")) << out.constData();
+
+    // A speech program that starts but ends with a failing status fails the check as well.
+    WriteIni("[TTS]\nSAY_EXE=" RECORD_ARGS_PATH "\n");
+    Vocator.SetEnvironment("RECORD_EXIT", "3");
+    Start({"/selftest"});
+    ASSERT_TRUE(Process.waitForFinished(60000));
+    out = Process.readAllStandardOutput();
+    EXPECT_NE(Process.exitCode(), 0);
+    EXPECT_TRUE(out.contains("selftest: speech program: FAILED (" RECORD_ARGS_PATH ": exit status 3)")) << out.constData();
 }
 
 // With the simulator beside the program, the self-test reads a value back from it over UDP and

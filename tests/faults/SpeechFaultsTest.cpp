@@ -53,32 +53,91 @@ TEST_F(SpeechFault, HangingProgramQueuesTheMessagesInOrder)
     StopAndExpectSpoken({Welcome, "One", "Two", "Three"});
 }
 
-// A speech program that crashes after it took its text, or prints megabytes on every run: the
-// run is over when its output closes, and every message is handed over once, in order.
+// A speech program that fails, crashes, hangs (also deaf to SIGTERM), leaves a child behind that
+// holds its output, or prints hundreds of megabytes on every run: each message is handed over
+// once and in order, each failed run is logged once with its text, the queue goes on, the
+// program's memory stays bounded and it stops cleanly.
 struct TMisbehaviour {
     const char* Name;
-    const char* Variable;
-    const char* Value;
+    QStringList Environment; // name=value pairs for the speech program
+    const char* Failure;     // what the log line of each failed run says, or null for none
 };
 
 class MisbehavingSpeech : public SpeechFault, public ::testing::WithParamInterface<TMisbehaviour> {};
 
-TEST_P(MisbehavingSpeech, GetsEveryMessageOnce)
+// The largest resident size the process reached, KiB.
+qint64 PeakResidentKiB(qint64 pid)
 {
-    Plc.Vocator.SetEnvironment(GetParam().Variable, GetParam().Value);
+    for (const QByteArray& line : TestSupport::ReadFileBytes(QStringLiteral("/proc/%1/status").arg(pid)).split('\n'))
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    return -1;
+}
+
+TEST_P(MisbehavingSpeech, GetsEveryMessageOnceAndGoesOn)
+{
+    for (const QString& variable : GetParam().Environment)
+        Plc.Vocator.SetEnvironment(variable.section(u'=', 0, 0), variable.section(u'=', 1));
     Plc.StartSim();
-    Plc.StartVocator(Welcome);
+    // A short time limit, so that a hanging run is ended within the test.
+    Plc.Vocator.WriteIni(Plc.Ini(Welcome, "Message").replace("[TTS]\n", "[TTS]\nSAY_TIMEOUT=1000\n"));
+    ASSERT_TRUE(Plc.Vocator.Start());
     WriteMessages({"One", "Two"});
     ASSERT_TRUE(Plc.Vocator.WaitForSpoken(3, PatientMs)) << Diagnosis();
     WriteMessages({"Three"});
     ASSERT_TRUE(Plc.Vocator.WaitForSpoken(4, PatientMs)) << Diagnosis();
-    StopAndExpectSpoken({Welcome, "One", "Two", "Three"});
+    const QStringList spoken{Welcome, "One", "Two", "Three"};
+    if (GetParam().Failure) {
+        ASSERT_TRUE(TestSupport::WaitUntil([&] { return Plc.Vocator.Log().contains(QStringLiteral("%1: Three").arg(GetParam().Failure)); },
+                                           PatientMs))
+            << Diagnosis();
+    }
+    EXPECT_LT(PeakResidentKiB(Plc.Vocator.Process().processId()), 150 * 1024);
+    StopAndExpectSpoken(spoken);
+    EXPECT_EQ(Plc.Vocator.Log().count(QStringLiteral("Say_exe failed, ")), GetParam().Failure ? 4 : 0) << Diagnosis();
+    if (GetParam().Failure) {
+        for (const QString& text : spoken)
+            EXPECT_EQ(Plc.Vocator.Log().count(QStringLiteral("%1: %2").arg(GetParam().Failure, text)), 1) << text.toStdString();
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(Programs, MisbehavingSpeech,
-                         ::testing::Values(TMisbehaviour{"Crashing", "RECORD_CRASH", "1"},
-                                           TMisbehaviour{"Talkative", "RECORD_OUTPUT_BYTES", "8000000"}),
-                         [](const ::testing::TestParamInfo<TMisbehaviour>& program) { return std::string(program.param.Name); });
+INSTANTIATE_TEST_SUITE_P(
+    Programs, MisbehavingSpeech,
+    ::testing::Values(TMisbehaviour{"Failing", {"RECORD_EXIT=3"}, "Say_exe failed, exit status 3"},
+                      TMisbehaviour{"Crashing", {"RECORD_CRASH=1"}, "Say_exe failed, killed by signal 11"},
+                      TMisbehaviour{"Hanging", {"RECORD_HANG=1"}, "Say_exe failed, no end within 1 s, stopped"},
+                      TMisbehaviour{"HangingDeafToSigterm", {"RECORD_HANG=1", "RECORD_IGNORE_TERM=1"},
+                                    "Say_exe failed, no end within 1 s, stopped"},
+                      TMisbehaviour{"LeavingAChildOnItsOutput", {"RECORD_LEAVE_CHILD=1"}, "Say_exe failed, no end within 1 s, stopped"},
+                      TMisbehaviour{"Flooding", {"RECORD_OUTPUT_BYTES=200000000"}, nullptr}),
+    [](const ::testing::TestParamInfo<TMisbehaviour>& program) { return std::string(program.param.Name); });
+
+// SIGTERM while the speech program hangs ends vocator through its normal shut-down, without
+// waiting for the run's time limit.
+TEST_F(SpeechFault, SigtermDuringAHangingRunShutsDown)
+{
+    Plc.Vocator.SetEnvironment("RECORD_HANG", "1");
+    Plc.Vocator.SetEnvironment("RECORD_IGNORE_TERM", "1");
+    Plc.StartSim();
+    Plc.StartVocator(Welcome);
+    ASSERT_TRUE(Plc.Vocator.WaitForSpoken(1)) << Diagnosis();
+    EXPECT_TRUE(Plc.Vocator.Stop(15000)) << Diagnosis();
+    EXPECT_TRUE(Plc.Vocator.Log().contains("Say_exe stopped by the shut-down: " + QString(Welcome))) << Diagnosis();
+    EXPECT_TRUE(Plc.Vocator.Log().contains("--== Exiting vocator application")) << Diagnosis();
+}
+
+// A message tag that is no STRING is refused once when the PUB file is loaded, and nothing is
+// announced from it.
+TEST_F(SpeechFault, MessageTagThatIsNoStringIsRefused)
+{
+    Plc.StartSim();
+    Plc.StartVocator(Welcome, "Counter");
+    ASSERT_TRUE(TestSupport::WaitUntil([&] { return Plc.Downloads() >= 1; }, PatientMs)) << Diagnosis();
+    ASSERT_TRUE(Plc.Set("Counter", "17"));
+    ASSERT_TRUE(Plc.WaitForReads(PatientMs)) << Diagnosis();
+    StopAndExpectSpoken({Welcome});
+    EXPECT_EQ(Plc.Vocator.Log().count("Tag_Message Counter is INT, not a STRING: nothing is announced from it"), 1) << Diagnosis();
+}
 
 // The speech program is missing: each message that comes up is logged with the failed start and
 // is not tried again; once the program is installed, the next messages are spoken.

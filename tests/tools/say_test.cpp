@@ -292,6 +292,33 @@ TEST_F(SayTest, CzechLettersSurviveTheLocaleAndBadBytesDoNotCrash) {
     expect_one_wav(say({{"@", "\xff\xfe Dobr\xc3\xbd den \xc3"}}), wav_dir);
 }
 
+TEST_F(SayTest, TextIsDecodedInTheCodePageVocatorNames) {
+    // Vocator with CodePage=windows-1250 hands over "Dobrý den" as cp1250 bytes while the locale
+    // says UTF-8: SAY_CODEPAGE makes them the same speech as the UTF-8 text.
+    const std::string utf8 = expect_one_wav(say({{"@", "Dobrý den"}}), wav_dir);
+    const std::string cp1250 = expect_one_wav(say({{"@", "Dobr\xfd den"}, {{"SAY_CODEPAGE", "windows-1250"}}}), wav_dir);
+    const std::string as_locale = expect_one_wav(say({{"@", "Dobr\xfd den"}}), wav_dir);
+    EXPECT_TRUE(cp1250 == utf8);
+    EXPECT_FALSE(as_locale == utf8);
+}
+
+TEST_F(SayTest, WavFolderKeepsOnlyTheNewestFiles) {
+    // With KeepWavFiles=2 the third run removes the oldest of ours and leaves other files alone.
+    fs::create_directories(wav_dir);
+    std::ofstream(wav_dir / "notes.txt") << "not ours";
+    std::vector<std::string> reported;
+    for (int i = 0; i < 3; ++i) {
+        const Outcome outcome = say({{"@", "Hlášení " + std::to_string(i)}, {{"SAY_KEEP_WAV_FILES", "2"}}});
+        ASSERT_EQ(outcome.status, 0) << outcome.err;
+        reported.push_back(outcome.err.substr(std::string("say: wrote ").size(), outcome.err.size() - 12));
+    }
+    EXPECT_EQ(files_in(wav_dir).size(), 3U);
+    EXPECT_FALSE(fs::exists(reported[0]));
+    EXPECT_TRUE(fs::exists(reported[1]));
+    EXPECT_TRUE(fs::exists(reported[2]));
+    EXPECT_TRUE(fs::exists(wav_dir / "notes.txt"));
+}
+
 TEST_F(SayTest, RateChangesTheLengthOfTheSpeech) {
     // The same sentence at 400 words per minute is much shorter than at 100.
     const std::string text = "Teplota v kotli překročila nastavenou mez";

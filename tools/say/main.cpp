@@ -1,14 +1,16 @@
 // say: speaks one text with espeak-ng, on the sound device or into a WAV file.
 //
-// Vocator starts us with argv[0] = "@", the whole message as argv[1], no options, standard
-// input closed, and it reads our standard output until we close it. Settings then come from
-// the SAY_* environment variables and from say.ini beside this executable.
+// Vocator starts us with argv[0] = "@", the whole message as argv[1] in its code page (named by
+// SAY_CODEPAGE), no options, standard input closed, and it reads our standard output until we
+// close it. Settings then come from the SAY_* environment variables and from say.ini beside
+// this executable.
 
 #include "wav.h"
 
 #include <espeak-ng/espeak_ng.h>
 #include <espeak-ng/speak_lib.h>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <iconv.h>
 #include <langinfo.h>
@@ -17,6 +19,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <clocale>
@@ -42,6 +45,10 @@ constexpr int kExitUsage = 2;
 constexpr int kExitSpeech = 3;
 constexpr int kExitWav = 4;
 constexpr std::size_t kMaxStdinBytes = std::size_t{1} << 20;
+constexpr int kDefaultKeepWavFiles = 100;
+constexpr int kMaxKeepWavFiles = 100000;
+// A hidden part file this old belongs to a run that was killed while writing it.
+constexpr std::time_t kStalePartSeconds = 600;
 
 constexpr const char* kUsage =
     "Usage: say [OPTION]... TEXT...\n"
@@ -50,15 +57,18 @@ constexpr const char* kUsage =
     "\n"
     "  --voice=NAME   espeak-ng voice, e.g. cs or en (default cs)\n"
     "  --rate=WPM     speed in words per minute, 80 to 450\n"
-    "  --wav-dir=DIR  folder for WAV files (default $TMPDIR/vocator-say)\n"
+    "  --wav-dir=DIR  folder for WAV files (default $TMPDIR/vocator-say); only the newest\n"
+    "                 KeepWavFiles (default 100) of ours are kept there\n"
     "  --wav          always write a WAV file, do not try the sound device\n"
     "  --help         show this help\n"
     "  --version      show the version\n"
     "  --             end of options\n"
     "\n"
-    "Settings also come from SAY_VOICE, SAY_RATE, SAY_WAV_DIR, SAY_OUTPUT (auto, audio, wav)\n"
-    "and from section [say] of say.ini beside this program (Voice, Rate, WavDir, Output).\n"
-    "The command line wins over the environment, the environment over say.ini.\n"
+    "Settings also come from SAY_VOICE, SAY_RATE, SAY_WAV_DIR, SAY_OUTPUT (auto, audio, wav),\n"
+    "SAY_KEEP_WAV_FILES and from section [say] of say.ini beside this program (Voice, Rate,\n"
+    "WavDir, Output, KeepWavFiles). The command line wins over the environment, the\n"
+    "environment over say.ini. The text is in the code page SAY_CODEPAGE names (Vocator sets\n"
+    "it), else in the locale's.\n"
     "\n"
     "Exit status: 0 done, 2 usage or setting error, 3 espeak-ng or voice failure,\n"
     "4 WAV write failure.\n";
@@ -76,11 +86,12 @@ struct Settings {
     int rate = 0;          // words per minute; 0 keeps espeak-ng's own default
     std::string wav_dir;   // empty: $TMPDIR/vocator-say
     Output output = Output::Auto;
+    int keep_wav_files = kDefaultKeepWavFiles;
 };
 
 // One setting as found somewhere; origin names that place for error messages.
 struct Setting {
-    std::string key;  // voice, rate, wavdir or output
+    std::string key;  // voice, rate, wavdir, output or keepwavfiles
     std::string value;
     std::string origin;
 };
@@ -118,6 +129,13 @@ void apply(Settings& settings, const Setting& setting) {
             throw Failure{kExitUsage, "rate \"" + value + "\" in " + setting.origin +
                                           " is not a number of words per minute from 80 to 450"};
         settings.rate = rate;
+    } else if (setting.key == "keepwavfiles") {
+        int keep = 0;
+        const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), keep);
+        if (error != std::errc{} || end != value.data() + value.size() || keep < 1 || keep > kMaxKeepWavFiles)
+            throw Failure{kExitUsage, "KeepWavFiles \"" + value + "\" in " + setting.origin + " is not a number from 1 to " +
+                                          std::to_string(kMaxKeepWavFiles)};
+        settings.keep_wav_files = keep;
     } else if (setting.key == "wavdir") {
         settings.wav_dir = value;
     } else if (setting.key == "output") {
@@ -164,8 +182,8 @@ void read_ini(Settings& settings, const std::string& path) {
         const auto equals = text.find('=');
         const std::string key = lowercase(trim(text.substr(0, equals)));
         if (equals == std::string_view::npos ||
-            (key != "voice" && key != "rate" && key != "wavdir" && key != "output")) {
-            std::fprintf(stderr, "say: ignoring %s: not Voice, Rate, WavDir or Output = value\n",
+            (key != "voice" && key != "rate" && key != "wavdir" && key != "output" && key != "keepwavfiles")) {
+            std::fprintf(stderr, "say: ignoring %s: not Voice, Rate, WavDir, Output or KeepWavFiles = value\n",
                          origin.c_str());
             continue;
         }
@@ -175,7 +193,8 @@ void read_ini(Settings& settings, const std::string& path) {
 
 void read_environment(Settings& settings) {
     const std::pair<const char*, const char*> variables[] = {
-        {"SAY_VOICE", "voice"}, {"SAY_RATE", "rate"}, {"SAY_WAV_DIR", "wavdir"}, {"SAY_OUTPUT", "output"}};
+        {"SAY_VOICE", "voice"}, {"SAY_RATE", "rate"}, {"SAY_WAV_DIR", "wavdir"}, {"SAY_OUTPUT", "output"},
+        {"SAY_KEEP_WAV_FILES", "keepwavfiles"}};
     for (const auto& [variable, key] : variables)
         if (const char* value = std::getenv(variable)) apply(settings, {key, value, variable});
 }
@@ -230,6 +249,10 @@ std::string read_stdin_bounded() {
 }
 
 std::string input_charset() {
+    // Vocator names the code page it encoded our command line with: its own ini file may say
+    // windows-1250 while the locale we inherit says UTF-8.
+    if (const char* code_page = std::getenv("SAY_CODEPAGE"); code_page != nullptr && *code_page != '\0')
+        return code_page;
     // A C/POSIX locale says ASCII, which in practice means nobody set a locale, not that the
     // PLC sends ASCII: the text is then taken as UTF-8.
     const std::string codeset = nl_langinfo(CODESET);
@@ -242,7 +265,10 @@ std::string input_charset() {
 std::string to_utf8(std::string input, const std::string& charset) {
     const auto failed = reinterpret_cast<iconv_t>(static_cast<std::intptr_t>(-1));
     iconv_t converter = iconv_open("UTF-8", charset.c_str());
-    if (converter == failed) converter = iconv_open("UTF-8", "UTF-8");
+    if (converter == failed) {
+        std::fprintf(stderr, "say: unknown code page \"%s\", the text is taken as UTF-8\n", charset.c_str());
+        converter = iconv_open("UTF-8", "UTF-8");
+    }
     if (converter == failed) return input;
 
     std::string output;
@@ -470,6 +496,47 @@ std::string unique_wav_name() {
     return name;
 }
 
+bool is_our_wav_name(const std::string& name) {
+    return name.starts_with("say-") && name.ends_with(".wav");
+}
+
+bool is_our_part_name(const std::string& name) {
+    return name.starts_with(".say-") && name.ends_with(".wav.part");
+}
+
+// Keeps the folder bounded: of our finished WAV files only the newest `keep` stay (by time of
+// writing, then name), and part files left by killed runs go. Other files are not touched, and
+// a file another run removed first is no failure.
+void prune_wav_folder(const std::string& dir, int keep) {
+    DIR* folder = opendir(dir.c_str());
+    if (folder == nullptr) return;
+    struct Entry {
+        timespec written;
+        std::string name;
+    };
+    std::vector<Entry> wavs;
+    const std::time_t now = std::time(nullptr);
+    while (const dirent* entry = readdir(folder)) {
+        const std::string name = entry->d_name;
+        const bool wav = is_our_wav_name(name);
+        if (!wav && !is_our_part_name(name)) continue;
+        struct stat info {};
+        const std::string path = dir + "/" + name;
+        if (lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) continue;
+        if (wav) wavs.push_back({info.st_mtim, name});
+        else if (now - info.st_mtim.tv_sec > kStalePartSeconds) unlink(path.c_str());
+    }
+    closedir(folder);
+    if (wavs.size() <= static_cast<std::size_t>(keep)) return;
+    std::sort(wavs.begin(), wavs.end(), [](const Entry& a, const Entry& b) {
+        if (a.written.tv_sec != b.written.tv_sec) return a.written.tv_sec < b.written.tv_sec;
+        if (a.written.tv_nsec != b.written.tv_nsec) return a.written.tv_nsec < b.written.tv_nsec;
+        return a.name < b.name;
+    });
+    for (std::size_t i = 0; i + static_cast<std::size_t>(keep) < wavs.size(); ++i)
+        unlink((dir + "/" + wavs[i].name).c_str());
+}
+
 std::string write_wav_file(const std::string& dir, const std::vector<std::int16_t>& samples, int sample_rate) {
     make_directories(dir);
     const std::string name = unique_wav_name();
@@ -507,7 +574,9 @@ void speak(const std::string& text, const Settings& settings) {
             throw Failure{kExitSpeech, "cannot play on the sound device (SAY_OUTPUT=auto would write a WAV file)"};
     }
     const std::vector<std::int16_t> samples = espeak.synthesize(text);
-    const std::string path = write_wav_file(wav_directory(settings), samples, Espeak::sample_rate());
+    const std::string dir = wav_directory(settings);
+    const std::string path = write_wav_file(dir, samples, Espeak::sample_rate());
+    prune_wav_folder(dir, settings.keep_wav_files);
     std::fprintf(stderr, "say: wrote %s\n", path.c_str());
 }
 
