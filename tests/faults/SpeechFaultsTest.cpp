@@ -61,6 +61,7 @@ struct TMisbehaviour {
     const char* Name;
     QStringList Environment; // name=value pairs for the speech program
     const char* Failure;     // what the log line of each failed run says, or null for none
+    int TimeLimitMs = 1000;  // short, so that a hanging run is ended within the test
 };
 
 class MisbehavingSpeech : public SpeechFault, public ::testing::WithParamInterface<TMisbehaviour> {};
@@ -79,8 +80,7 @@ TEST_P(MisbehavingSpeech, GetsEveryMessageOnceAndGoesOn)
     for (const QString& variable : GetParam().Environment)
         Plc.Vocator.SetEnvironment(variable.section(u'=', 0, 0), variable.section(u'=', 1));
     Plc.StartSim();
-    // A short time limit, so that a hanging run is ended within the test.
-    Plc.Vocator.WriteIni(Plc.Ini(Welcome, "Message").replace("[TTS]\n", "[TTS]\nSAY_TIMEOUT=1000\n"));
+    Plc.Vocator.WriteIni(Plc.Ini(Welcome, "Message").replace("[TTS]\n", QStringLiteral("[TTS]\nSAY_TIMEOUT=%1\n").arg(GetParam().TimeLimitMs).toUtf8()));
     ASSERT_TRUE(Plc.Vocator.Start());
     WriteMessages({"One", "Two"});
     ASSERT_TRUE(Plc.Vocator.WaitForSpoken(3, PatientMs)) << Diagnosis();
@@ -104,12 +104,12 @@ TEST_P(MisbehavingSpeech, GetsEveryMessageOnceAndGoesOn)
 INSTANTIATE_TEST_SUITE_P(
     Programs, MisbehavingSpeech,
     ::testing::Values(TMisbehaviour{"Failing", {"RECORD_EXIT=3"}, "Say_exe failed, exit status 3"},
-                      TMisbehaviour{"Crashing", {"RECORD_CRASH=1"}, "Say_exe failed, killed by signal 11"},
+                      TMisbehaviour{"Crashing", {"RECORD_CRASH=1"}, "Say_exe failed, killed by signal 11 (Segmentation fault)"},
                       TMisbehaviour{"Hanging", {"RECORD_HANG=1"}, "Say_exe failed, no end within 1 s, stopped"},
                       TMisbehaviour{"HangingDeafToSigterm", {"RECORD_HANG=1", "RECORD_IGNORE_TERM=1"},
                                     "Say_exe failed, no end within 1 s, stopped"},
                       TMisbehaviour{"LeavingAChildOnItsOutput", {"RECORD_LEAVE_CHILD=1"}, "Say_exe failed, no end within 1 s, stopped"},
-                      TMisbehaviour{"Flooding", {"RECORD_OUTPUT_BYTES=200000000"}, nullptr}),
+                      TMisbehaviour{"Flooding", {"RECORD_OUTPUT_BYTES=100000000"}, nullptr, 60000}),
     [](const ::testing::TestParamInfo<TMisbehaviour>& program) { return std::string(program.param.Name); });
 
 // SIGTERM while the speech program hangs ends vocator through its normal shut-down, without
@@ -126,8 +126,8 @@ TEST_F(SpeechFault, SigtermDuringAHangingRunShutsDown)
     EXPECT_TRUE(Plc.Vocator.Log().contains("--== Exiting vocator application")) << Diagnosis();
 }
 
-// A message tag that is no STRING is refused once when the PUB file is loaded, and nothing is
-// announced from it.
+// A message tag that is no STRING is refused once when the PUB file is loaded, nothing is
+// announced from it, and the self-test fails for it.
 TEST_F(SpeechFault, MessageTagThatIsNoStringIsRefused)
 {
     Plc.StartSim();
@@ -137,6 +137,12 @@ TEST_F(SpeechFault, MessageTagThatIsNoStringIsRefused)
     ASSERT_TRUE(Plc.WaitForReads(PatientMs)) << Diagnosis();
     StopAndExpectSpoken({Welcome});
     EXPECT_EQ(Plc.Vocator.Log().count("Tag_Message Counter is INT, not a STRING: nothing is announced from it"), 1) << Diagnosis();
+
+    // The self-test fetches the PUB file from the same PLC and fails for the tag.
+    ASSERT_TRUE(Plc.Vocator.Start({"/selftest"}));
+    ASSERT_TRUE(Plc.Vocator.Process().waitForFinished(PatientMs));
+    EXPECT_NE(Plc.Vocator.Process().exitCode(), 0);
+    EXPECT_TRUE(Plc.Vocator.Output().contains("selftest: message tag: FAILED (Tag_Message Counter is INT")) << Diagnosis();
 }
 
 // The speech program is missing: each message that comes up is logged with the failed start and
