@@ -7,7 +7,6 @@
 #include <csignal>
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -67,14 +66,6 @@ quint64 SignalMask(const QByteArray& status, const QByteArray& name)
 quint64 SignalBit(int signal) { return 1ull << (signal - 1); }
 
 bool ProcessGone(pid_t pid) { return ::kill(pid, 0) != 0 && errno == ESRCH; }
-
-// Gone, or a zombie that waits for a parent to collect it: it runs no more.
-bool ProcessEnded(pid_t pid)
-{
-    const QByteArray stat = TestSupport::ReadFileBytes(QStringLiteral("/proc/%1/stat").arg(pid));
-    const qsizetype name = stat.lastIndexOf(')');
-    return ProcessGone(pid) || (name > 0 && stat.mid(name + 2, 1) == "Z");
-}
 
 } // namespace
 
@@ -243,31 +234,3 @@ TEST(Process, BrokenPipeIsAnErrorNotASignal)
     EXPECT_EQ(sigismember(&pending, SIGPIPE), 0);
 }
 
-// A child that leads its own process group is ended together with what it started by one signal
-// to the group, and its end comes with its status.
-TEST(Process, OwnProcessGroupEndsTogetherAndReportsItsEnd)
-{
-    TTempDir dir;
-    const QString pidFile = dir.File("background");
-    const QString script = TestSupport::WriteScript(dir.File("pair"), "/bin/sleep 600 &\necho $! > '" + pidFile.toLocal8Bit() + "'\nexec /bin/sleep 600\n");
-    TProcessStartInfo info = Program(script.toLocal8Bit(), "pair");
-    info.OwnProcessGroup = true;
-    info.Exit = std::make_shared<TProcessExit>();
-    pid_t leader = -1;
-    ASSERT_EQ(StartProcess(info, &leader), 0);
-    pid_t background = 0;
-    ASSERT_TRUE(TestSupport::WaitUntil([&] { return (background = TestSupport::ReadFileBytes(pidFile).trimmed().toInt()) > 0; }));
-    EXPECT_EQ(::getpgid(background), leader);
-
-    EXPECT_EQ(SignalProcessGroup(leader, SIGTERM), 0);
-    ASSERT_TRUE(TestSupport::WaitUntil([&] { return info.Exit->Ended(); }));
-    EXPECT_TRUE(info.Exit->Known());
-    EXPECT_TRUE(WIFSIGNALED(info.Exit->WaitStatus()) && WTERMSIG(info.Exit->WaitStatus()) == SIGTERM);
-    EXPECT_TRUE(TestSupport::WaitUntil([&] { return ProcessEnded(background); }));
-
-    TProcessStartInfo failing = Program(TestSupport::WriteScript(dir.File("three"), "exit 3\n").toLocal8Bit(), "three");
-    failing.Exit = std::make_shared<TProcessExit>();
-    ASSERT_EQ(StartProcess(failing), 0);
-    ASSERT_TRUE(TestSupport::WaitUntil([&] { return failing.Exit->Ended(); }));
-    EXPECT_TRUE(WIFEXITED(failing.Exit->WaitStatus()) && WEXITSTATUS(failing.Exit->WaitStatus()) == 3);
-}
