@@ -607,8 +607,8 @@ int run(int argc, char** argv) {
         std::puts("say (Vocator) " SAY_VERSION);
         return 0;
     }
-    // Vocator waits for our stdout to close, and nothing more goes there: let go of it now,
-    // also so that no sound server a library might start keeps it open.
+    // Vocator reads our stdout until it closes (and waits for our exit), and nothing more goes
+    // there: let go of it now, so that no sound server a library might start keeps it open.
     std::fflush(stdout);
     redirect_to_dev_null(STDOUT_FILENO);
 
