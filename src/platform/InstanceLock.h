@@ -3,8 +3,9 @@
 
 // One windowless instance per ini file: an exclusive flock on a lock file named from a hash of
 // the ini file's canonical path, in $XDG_RUNTIME_DIR (else the temporary folder), held for the
-// object's lifetime. The kernel releases it when the holder dies, so the file a crashed instance
-// left behind blocks nobody. Different ini files give different lock files.
+// object's lifetime and removed at its end. The kernel releases the lock when the holder dies, so
+// the file a crashed instance left behind blocks nobody. Different ini files give different lock
+// files.
 class TInstanceLock {
 public:
     explicit TInstanceLock(const QString& iniFileName);
