@@ -1,5 +1,7 @@
 #include "app/ConsoleMemo.h"
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 TConsoleMemo::TConsoleMemo(int memoIndex) : FMemoIndex(memoIndex) { RegisterMemo(this); }
 
@@ -19,8 +21,7 @@ void TConsoleMemo::AddLine(const QString& text)
         return;
     }
     PrintRepeats();
-    std::printf("%s\n", qPrintable(text));
-    std::fflush(stdout);
+    Print(text.toLocal8Bit());
     FLastLine = text;
     FAnyLine = true;
 }
@@ -29,7 +30,21 @@ void TConsoleMemo::PrintRepeats()
 {
     if (FRepeats == 0)
         return;
-    std::printf("(the line above came %lld more time%s)\n", FRepeats, FRepeats == 1 ? "" : "s");
-    std::fflush(stdout);
+    Print(QStringLiteral("(the line above came %1 more time%2)").arg(FRepeats).arg(FRepeats == 1 ? "" : "s").toLocal8Bit());
     FRepeats = 0;
+}
+
+void TConsoleMemo::Print(const QByteArray& line)
+{
+    if (FOutputGone)
+        return;
+    const bool written = std::fwrite(line.constData(), 1, line.size(), stdout) == static_cast<size_t>(line.size()) &&
+                         std::fputc('\n', stdout) != EOF && std::fflush(stdout) == 0;
+    if (written)
+        return;
+    // A pipe whose reader is gone stays broken: one line in the log file, and no further tries.
+    const int error = errno;
+    FOutputGone = true;
+    WriteToFile(QStringLiteral("Standard output cannot be written (") + QString::fromLocal8Bit(std::strerror(error)) +
+                QStringLiteral("): the lines of the log page are no longer printed"));
 }

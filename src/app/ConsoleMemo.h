@@ -6,7 +6,9 @@
 // The windowless program's stand-in for the memo of the "Log" page: the data module's memo lines
 // go to standard output, where a service manager keeps them. A line repeated without a break
 // (a missing message tag reports itself on every answered read) is printed once, and the number
-// of repeats follows when another line comes or the memo ends.
+// of repeats follows when another line comes or the memo ends. When the reader of standard
+// output went away (a closed pipe, a journal that restarted), the log file says so once and the
+// memo lines are no longer printed.
 class TConsoleMemo : public ILogMemo {
 public:
     explicit TConsoleMemo(int memoIndex);
@@ -19,10 +21,12 @@ public:
 
 private:
     void PrintRepeats();
+    void Print(const QByteArray& line);
 
     const int FMemoIndex;
     std::mutex FLock;
     QString FLastLine;
     bool FAnyLine = false;
     long long FRepeats = 0;
+    bool FOutputGone = false;
 };

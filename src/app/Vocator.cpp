@@ -3,6 +3,7 @@
 #include "announce/DMod.h"
 #include "app/ConsoleMemo.h"
 #include "app/StartUp.h"
+#include "app/UnattendedRun.h"
 #include "common/kxtools.h"
 #include "errorsystem/ErrorSystem.h"
 #include "errorsystem/JCLAutoException.h"
@@ -56,8 +57,14 @@ int RunProgram(int argc, char** argv, const QStringList& arguments)
     std::setlocale(LC_NUMERIC, "C");
     const QString AppName = ExtractFileName(ExecutablePath());
 
-    if (FindCmdLineSwitch(arguments, QStringLiteral("selftest")))
+    if (FindCmdLineSwitch(arguments, QStringLiteral("selftest"))) {
+        RestoreDefaultTerminationSignals(); // no loop would read them
         return RunSelfTest();
+    }
+    // One windowless instance per ini file, held until the program ends.
+    const std::unique_ptr<TInstanceLock> instanceLock = LockIniFile(ChangeFileExt(ExecutablePath(), QStringLiteral(".ini")), AppName);
+    if (!instanceLock)
+        return 1;
 
     // Without windows the data module's memo lines go to standard output.
     TConsoleMemo console(0);
@@ -90,6 +97,8 @@ int RunProgram(int argc, char** argv, const QStringList& arguments)
 
 int main(int argc, char** argv)
 {
+    // First of all: from here on a termination signal ends the program through its shut-down.
+    InstallTerminationSignals();
     const QStringList arguments = RawArguments(argc, argv);
     ApplyCodePage();
     TLogSystemScope logSystem;
@@ -98,5 +107,6 @@ int main(int argc, char** argv)
         WriteVersionsFile();
         return 0;
     }
+    ApplyLogFileSettings(ChangeFileExt(ExecutablePath(), QStringLiteral(".ini")));
     return RunProgram(argc, argv, arguments);
 }

@@ -6,9 +6,6 @@
 
 namespace {
 
-// A bound that no real configuration reaches; a larger file is read only up to it.
-constexpr qint64 MaxIniFileSize = 16 * 1024 * 1024;
-
 QString Unquoted(QString value)
 {
     if (value.size() >= 2 && (value.front() == u'"' || value.front() == u'\'') && value.back() == value.front())
@@ -23,7 +20,15 @@ TIniFile::TIniFile(QString fileName) : FFileName(std::move(fileName))
     QFile file(FFileName);
     if (FFileName.isEmpty() || !file.open(QIODevice::ReadOnly))
         return;
-    QByteArray bytes = file.read(MaxIniFileSize);
+    FFileSize = file.size();
+    // A file cut at the bound could end in half a line and lose the keys after it unnoticed:
+    // all defaults are the plainer outcome, and the start-up reports it.
+    QByteArray bytes = file.read(MaxFileSize + 1);
+    FFileSize = std::max(FFileSize, static_cast<qint64>(bytes.size()));
+    if (bytes.size() > MaxFileSize) {
+        FTooLarge = true;
+        return;
+    }
     if (bytes.startsWith("\xEF\xBB\xBF"))
         Parse(QString::fromUtf8(QByteArrayView(bytes).sliced(3)));
     else
@@ -42,8 +47,10 @@ void TIniFile::Parse(const QString& text)
             const QString name = line.mid(1, close < 0 ? -1 : close - 1).trimmed().toString();
             // A repeated section is ignored: its first occurrence wins.
             current = nullptr;
-            if (!FindSection(name)) {
-                FSections.push_back({name, {}});
+            const QString folded = name.toCaseFolded();
+            if (!FSectionIndex.contains(folded)) {
+                FSectionIndex.insert(folded, FSections.size());
+                FSections.push_back({name, {}, {}});
                 current = &FSections.back();
             }
             continue;
@@ -52,19 +59,18 @@ void TIniFile::Parse(const QString& text)
         if (!current || equals <= 0)
             continue;
         const QString key = line.left(equals).trimmed().toString();
-        if (key.isEmpty() || std::any_of(current->Entries.begin(), current->Entries.end(),
-                                         [&](const TEntry& e) { return e.Key.compare(key, Qt::CaseInsensitive) == 0; }))
+        const QString folded = key.toCaseFolded();
+        if (key.isEmpty() || current->Index.contains(folded))
             continue;
+        current->Index.insert(folded, current->Entries.size());
         current->Entries.push_back({key, Unquoted(line.mid(equals + 1).trimmed().toString())});
     }
 }
 
 const TIniFile::TSection* TIniFile::FindSection(const QString& section) const
 {
-    for (const TSection& s : FSections)
-        if (s.Name.compare(section, Qt::CaseInsensitive) == 0)
-            return &s;
-    return nullptr;
+    const auto found = FSectionIndex.constFind(section.toCaseFolded());
+    return found == FSectionIndex.cend() ? nullptr : &FSections[found.value()];
 }
 
 const TIniFile::TEntry* TIniFile::FindEntry(const QString& section, const QString& key) const
@@ -72,10 +78,8 @@ const TIniFile::TEntry* TIniFile::FindEntry(const QString& section, const QStrin
     const TSection* s = FindSection(section);
     if (!s)
         return nullptr;
-    for (const TEntry& e : s->Entries)
-        if (e.Key.compare(key, Qt::CaseInsensitive) == 0)
-            return &e;
-    return nullptr;
+    const auto found = s->Index.constFind(key.toCaseFolded());
+    return found == s->Index.cend() ? nullptr : &s->Entries[found.value()];
 }
 
 bool TIniFile::SectionExists(const QString& section) const { return FindSection(section) != nullptr; }

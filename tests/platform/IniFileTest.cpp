@@ -73,3 +73,35 @@ TEST(IniFile, MissingFileGivesDefaults)
     TIniFile unnamed("");
     EXPECT_EQ(unnamed.ReadInteger("a", "b", 5), 5);
 }
+
+// A file at the size limit, all short keys in a few sections with repeats of each, is read whole
+// (a reader that compares each key with all before it would take hours here); one byte more and
+// nothing of it is read.
+TEST(IniFile, AtItsSizeLimitIsReadWholeAndAboveItNotAtAll)
+{
+    TTempDir dir;
+    QByteArray body;
+    body.reserve(TIniFile::MaxFileSize);
+    int keys = 0;
+    while (body.size() < TIniFile::MaxFileSize - 64) {
+        if (keys % 20000 == 0)
+            body += "[s" + QByteArray::number(keys / 20000) + "]\n";
+        body += "k" + QByteArray::number(keys) + "=" + QByteArray::number(keys) + "\nK" + QByteArray::number(keys) + "=repeat\n";
+        ++keys;
+    }
+    body += "[S0]\nlast=end\n";
+    body += QByteArray(TIniFile::MaxFileSize - body.size(), ';');
+    ASSERT_EQ(body.size(), TIniFile::MaxFileSize);
+    TestSupport::WriteFileBytes(dir.File("big.ini"), body);
+    const TIniFile ini(dir.File("big.ini"));
+    EXPECT_FALSE(ini.TooLarge());
+    const int lastKey = keys - 1;
+    EXPECT_EQ(ini.ReadInteger("s" + QString::number(lastKey / 20000), "K" + QString::number(lastKey), -1), lastKey);
+    EXPECT_EQ(ini.ReadInteger("S0", "k0", -1), 0);
+    EXPECT_EQ(ini.ReadString("s0", "last", "first section wins"), "first section wins");
+
+    TestSupport::WriteFileBytes(dir.File("big.ini"), body + ";");
+    const TIniFile tooLarge(dir.File("big.ini"));
+    EXPECT_TRUE(tooLarge.TooLarge());
+    EXPECT_EQ(tooLarge.ReadInteger("s0", "k0", -1), -1);
+}
