@@ -1,5 +1,6 @@
 // Loading, planning and looking up the tags of large generated PUB files.
 #include "epsnet/kxEPSNET_component.h"
+#include "epsnet/kxEPSNET_pubfile.h"
 #include "errorsystem/ErrorSystem.h"
 #include <QCoreApplication>
 #include <QStringList>
@@ -162,8 +163,40 @@ void LookUp(benchmark::State& state)
         benchmark::DoNotOptimize(list.GetAsString(names[qsizetype(i++ % 1024)]));
 }
 
+// Files at the download's 16 MiB bound in the shapes that would cost most if parsing were not
+// linear: 0 one tag line padded with blanks, 1 broken lines only but one, 2 short tag lines.
+const QString& FileAtTheSizeLimit(int shape)
+{
+    static std::map<int, QString> files;
+    QString& file = files[shape];
+    if (!file.isEmpty())
+        return file;
+    const qsizetype limit = PubFileMaxBodySize;
+    if (shape == 0) {
+        file = QStringLiteral("Msg R B 0 STRING[40]");
+        file += QString(limit - file.size() - 2, u' ') + QStringLiteral("\r\n");
+        return file;
+    }
+    file = QStringLiteral("Msg R B 0 STRING[40]\r\n");
+    file.reserve(limit);
+    for (int i = 0; file.size() < limit - 32; ++i)
+        file += shape == 1 ? QStringLiteral("Bad R B x%1 INT\r\n").arg(i) : QStringLiteral("T%1 R B %2 INT\r\n").arg(i).arg(i % 60000);
+    return file;
+}
+
+void LoadAtTheSizeLimit(benchmark::State& state)
+{
+    const QString& text = FileAtTheSizeLimit(int(state.range(0)));
+    TEpsnetThreadSafeTagList list;
+    for (auto _ : state)
+        list.LoadFromString(text);
+    state.counters["tags"] = TagCount(list);
+    state.counters["MiB"] = double(text.size()) / (1024 * 1024);
+}
+
 } // namespace
 
+BENCHMARK(LoadAtTheSizeLimit)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
 BENCHMARK(Load)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
 BENCHMARK(Plan)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
 BENCHMARK(LoadPlanAndFirstLookup)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);

@@ -335,6 +335,9 @@ protected:
     virtual int TryReadBuf(void* Buffer, int Count, int TimeOut);
     // Bytes written, or -1.
     virtual int WriteBuf(const void* Buffer, int Count, int TimeOut);
+    // UDP: one whole datagram of at most Capacity bytes within TimeOut, with ReadBuf's error
+    // handling; its size, 0 when none came.
+    int ReadDatagram(void* Buffer, int Capacity, int TimeOut);
     // True when exactly Count bytes came (a Count below 1 reads nothing and gives true).
     bool ReadData(int Count, QByteArray& S, int TimeOut);
     bool WriteData(const QByteArray& S, int TimeOut);
@@ -391,6 +394,9 @@ private:
     bool ConnectUDPClient(const QString& host, const QString& port, QString& errorDesc);
     bool AcceptPendingClient(const QString& host, const QString& port, QString& errorDesc);
     void AdoptSocket(int handle);
+    // Logs the datagrams a locked UDP socket dropped as not from its peer: the first of a run
+    // with its sender, and at the end of the run how many there were.
+    void NoteForeignDatagrams();
     int SerialWrite(const void* Buffer, int Count);
     void DropRTSAfterLastCharacter();
     int CharacterTimeMs() const;
@@ -429,6 +435,8 @@ private:
     std::uint64_t FConnections = 0;
     std::deque<TDateTime> FReconnects;
     QString FLastLineSettingsFailure;
+    std::uint64_t FForeignSeen = 0;
+    std::uint64_t FForeignRun = 0;
 
     std::atomic<int> FLaunchDepth{0};
     // Set by Terminate: ends the pauses of the transports at once.

@@ -172,6 +172,9 @@ bool TComThread::TCPConnect()
         return false;
     }
     DoTCPConnect();
+    // The hook may refuse the connection by closing it (a peer without what the line needs).
+    if (FSocket->Socket() == TBlockSocket::InvalidSocket)
+        return false;
     LogReconnect();
     return true;
 }
@@ -204,6 +207,8 @@ bool TComThread::ConnectUDPClient(const QString& host, const QString& port, QStr
     if (!Succeeded(*FSocket, errorDesc))
         return false;
     FSocket->Connect(host, port);
+    // Only the server may answer: another host's datagrams must not take over the line.
+    static_cast<TUDPBlockSocket&>(*FSocket).SetPeerLocked(true);
     return Succeeded(*FSocket, errorDesc);
 }
 
@@ -267,6 +272,7 @@ int TComThread::TryReadBuf(void* Buffer, int Count, int TimeOut)
         // Without a connection the read fails and reports why.
         TCPConnect();
         received = FSocket->RecvBufferEx(Buffer, Count, TimeOut);
+        NoteForeignDatagrams();
     } else {
         // The port's time-outs bound the read.
         received = FComPort.Read(Buffer, Count);
@@ -293,6 +299,43 @@ int TComThread::ReadBuf(void* Buffer, int Count, int TimeOut)
     if (FEnableLog && received == 0)
         DoLog(QStringLiteral("Rx(%1):No data to read").arg(Count), lgErrorLevel1);
     return received;
+}
+
+int TComThread::ReadDatagram(void* Buffer, int Capacity, int TimeOut)
+{
+    if (!FUDP)
+        return 0;
+    TCPConnect();
+    const int received = FSocket->RecvDatagram(Buffer, std::max(Capacity, 0), TimeOut);
+    NoteForeignDatagrams();
+    if (FEnableLog && received > 0)
+        LogData("Rx(" + QByteArray::number(received) + "):", Buffer, received, lgRx);
+    if (FSocket->LastError() != 0) {
+        DoLog(QStringLiteral("TCP: Read(%1):%2").arg(received).arg(FSocket->LastErrorDesc()), lgRx);
+        TCPClose();
+    }
+    return received;
+}
+
+void TComThread::NoteForeignDatagrams()
+{
+    if (!FUDP)
+        return;
+    const auto& socket = static_cast<const TUDPBlockSocket&>(*FSocket);
+    const std::uint64_t count = socket.ForeignDatagrams();
+    if (count == FForeignSeen) {
+        if (FForeignRun > 1)
+            DoLog(QStringLiteral("UDP: %1 datagrams from other senders dropped").arg(FForeignRun), lgErrorLevel1);
+        FForeignRun = 0;
+        return;
+    }
+    if (FForeignRun == 0)
+        DoLog(QStringLiteral("UDP: datagram from %1 dropped: not from %2:%3")
+                  .arg(socket.LastForeignSender(), socket.GetRemoteSinIP())
+                  .arg(socket.GetRemoteSinPort()),
+              lgErrorLevel1);
+    FForeignRun += count - FForeignSeen;
+    FForeignSeen = count;
 }
 
 bool TComThread::ReadData(int Count, QByteArray& S, int TimeOut)

@@ -6,9 +6,9 @@
 
 namespace {
 
-// The longest read the PLC answers on a stream, and in one datagram.
-constexpr std::int32_t MaxStreamRequest = 246;
-constexpr std::int32_t MaxDatagramRequest = 1230;
+// The longest read of one request on any line: the answer's length byte counts the data and
+// three bytes more, and must not wrap.
+constexpr std::int32_t MaxReadRequest = 246;
 
 } // namespace
 
@@ -157,8 +157,7 @@ void TkxEPSNETMaster::AddR(TEPSNETArea AArea, std::int32_t AAddr, std::int32_t A
     TComThread* thread = GetComThread();
     if (!thread)
         throw EEPSNETException(QStringLiteral("Communication with %1 is not open").arg(DeviceName()));
-    const std::int32_t limit = thread->UDP() ? MaxDatagramRequest : MaxStreamRequest;
-    if (ALength > limit)
+    if (ALength > MaxReadRequest)
         throw EEPSNETException(QStringLiteral("Request is too long (%1)").arg(ALength));
     auto transaction = TEPSNETTransaction::CreateWithParams(AArea, AAddr, ALength);
     transaction->Tag = ATag;
@@ -171,32 +170,49 @@ void TkxEPSNETMaster::AddAllTagToRList()
     if (tags->Count() == 0)
         return;
     tags->SotrByAddr();
-    const TEPSNETTag* start = tags->Items(0);
-    const TEPSNETTag* last = start;
+    // In 64 bits: the sums of address and size must not overflow whatever a file holds.
+    auto endOf = [](const TEPSNETTag& tag) { return std::int64_t{tag.Address()} + tag.Size(); };
+    TEPSNETArea area = tags->Items(0)->Area();
+    std::int64_t start = tags->Items(0)->Address();
+    std::int64_t end = endOf(*tags->Items(0));
     for (int i = 1; i < tags->Count(); ++i) {
-        const TEPSNETTag* tag = tags->Items(i);
-        // In 64 bits: addresses from a PUB file may lie anywhere in the 32-bit range.
-        if (tag->Area() != start->Area() || std::int64_t{tag->Address()} + tag->Size() - start->Address() > MaxStreamRequest) {
-            PlanPacket(*start, *last);
-            start = tag;
+        const TEPSNETTag& tag = *tags->Items(i);
+        // A tag that begins inside the group belongs to it, however far it reaches.
+        if (tag.Area() != area || (tag.Address() >= end && endOf(tag) - start > MaxReadRequest)) {
+            PlanGroup(area, start, end);
+            area = tag.Area();
+            start = tag.Address();
+            end = endOf(tag);
         }
-        last = tag;
+        end = std::max(end, endOf(tag));
     }
-    PlanPacket(*start, *last);
+    PlanGroup(area, start, end);
 }
 
-void TkxEPSNETMaster::PlanPacket(const TEPSNETTag& start, const TEPSNETTag& last)
+void TkxEPSNETMaster::PlanGroup(TEPSNETArea area, std::int64_t start, std::int64_t end)
 {
-    std::int64_t addr = start.Address();
-    std::int64_t length = std::int64_t{last.Address()} + last.Size() - addr;
-    if (length > MaxStreamRequest) {
-        AddR(start.Area(), static_cast<std::int32_t>(addr), MaxStreamRequest, 0);
-        length -= MaxStreamRequest;
-        addr += MaxStreamRequest;
+    const std::int64_t length = end - start;
+    const int parts = static_cast<int>((length + MaxReadRequest - 1) / MaxReadRequest);
+    if (parts <= 1) {
+        AddPart(area, start, length, 0, 1);
+        return;
     }
-    // A length beyond the 32-bit range is refused like any other request that is too long.
-    const auto clamped = static_cast<std::int32_t>(std::min<std::int64_t>(length, std::numeric_limits<std::int32_t>::max()));
-    AddR(start.Area(), static_cast<std::int32_t>(addr), clamped, 0);
+    for (int part = 0; part < parts; ++part) {
+        const std::int64_t from = start + std::int64_t{part} * MaxReadRequest;
+        AddPart(area, from, std::min<std::int64_t>(MaxReadRequest, end - from), part, parts);
+    }
+    AddPart(area, start, MaxReadRequest, parts, parts);
+}
+
+void TkxEPSNETMaster::AddPart(TEPSNETArea area, std::int64_t address, std::int64_t length, int index, int count)
+{
+    TComThread* thread = GetComThread();
+    if (!thread)
+        throw EEPSNETException(QStringLiteral("Communication with %1 is not open").arg(DeviceName()));
+    auto transaction = TEPSNETTransaction::CreateWithParams(area, static_cast<std::int32_t>(address), static_cast<std::int32_t>(length));
+    transaction->RequestPacket()->PartIndex = index;
+    transaction->RequestPacket()->PartCount = count;
+    thread->RList()->Add(std::move(transaction));
 }
 
 void TkxEPSNETMaster::DoPubFileLoaded()

@@ -59,10 +59,12 @@ public:
     TkxEPSNETMasterThread* MasterThread() const noexcept { return FEPMT; }
 
     // Appends one read request to the thread's cyclic list. Raises EEPSNETException when the
-    // component is closed or the request is longer than the transport allows (1230 bytes on
-    // UDP, 246 otherwise).
+    // component is closed or the request is longer than 246 bytes, which with the frame's own
+    // three bytes is what an answer's length byte can count (on any transport).
     void AddR(TEPSNETArea AArea, std::int32_t AAddr, std::int32_t ALength, std::int32_t ATag);
-    // Plans read requests of at most 246 bytes that cover every tag, in area and address order.
+    // Plans read requests of at most 246 bytes that cover every tag, in area and address order:
+    // a group of tags reads from its first tag's address to the furthest end of any tag in it,
+    // and a group longer than one request is read in parts (see TEPSNETPacket::PartIndex).
     void AddAllTagToRList();
     virtual void DoPubFileLoaded();
 
@@ -72,7 +74,9 @@ protected:
     void UpdateDCB() override;
 
 private:
-    void PlanPacket(const TEPSNETTag& start, const TEPSNETTag& last);
+    // The requests of one group: [start, end) of area.
+    void PlanGroup(TEPSNETArea area, std::int64_t start, std::int64_t end);
+    void AddPart(TEPSNETArea area, std::int64_t address, std::int64_t length, int index, int count);
     void PushSettings(TkxEPSNETMasterThread& thread) const;
 
     TkxEPSNETMasterThread* FEPMT = nullptr;

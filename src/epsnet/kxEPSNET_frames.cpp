@@ -124,12 +124,114 @@ QByteArray WrapFrame(QByteArrayView frame, bool udp, std::uint16_t mesi, std::ui
     return wire;
 }
 
-TUdpHeaderCheck CheckUdpHeader(QByteArrayView header, std::uint16_t lastMESI)
+// ---- Answers ----
+
+namespace {
+
+std::uint8_t ByteAt(QByteArrayView bytes, qsizetype at) { return static_cast<std::uint8_t>(bytes[at]); }
+
+// The answer to a read: 68 L L 68 master PLC function, the data, FCS, 16, with L = data + 3.
+TAnswerCheck CheckReadFrame(QByteArrayView frame, const TAwaitedAnswer& awaited)
 {
-    if (header.size() < UdpHeaderSize)
-        return uhShort;
-    const auto received = static_cast<std::uint16_t>((static_cast<std::uint8_t>(header[0]) << 8) | static_cast<std::uint8_t>(header[1]));
-    return received == lastMESI ? uhValid : uhInvalidMESI;
+    const qsizetype last = frame.size() - 1;
+    if (ByteAt(frame, 0) != VariableFrameStart || ByteAt(frame, 3) != VariableFrameStart || ByteAt(frame, last) != FrameEnd ||
+        ByteAt(frame, 1) != ByteAt(frame, 2) || ByteAt(frame, 1) != awaited.Length + 3)
+        return acBadFrame;
+    if (CalculateFCS(frame.sliced(4, last - 5)) != ByteAt(frame, last - 1))
+        return acBadChecksum;
+    if (ByteAt(frame, 4) != awaited.Master || ByteAt(frame, 5) != awaited.Plc)
+        return acWrongStations;
+    return acValid;
+}
+
+// The answer to the connect frame: 10 master PLC function FCS 16.
+TAnswerCheck CheckShortFrame(QByteArrayView frame, const TAwaitedAnswer& awaited)
+{
+    if (ByteAt(frame, 0) != ShortFrameStart || ByteAt(frame, 5) != FrameEnd)
+        return acBadFrame;
+    if (CalculateFCS(frame.sliced(1, 3)) != ByteAt(frame, 4))
+        return acBadChecksum;
+    if (ByteAt(frame, 1) != awaited.Master || ByteAt(frame, 2) != awaited.Plc)
+        return acWrongStations;
+    return acValid;
+}
+
+} // namespace
+
+std::uint8_t TAwaitedAnswer::StartByte() const noexcept { return Kind == TAnswerKind::Connect ? ShortFrameStart : VariableFrameStart; }
+
+TAwaitedAnswer AwaitConnectAnswer(std::int32_t destinationAddress, std::int32_t ownAddress)
+{
+    return {TAnswerKind::Connect, 0, static_cast<std::uint8_t>(ownAddress & 0xFF), static_cast<std::uint8_t>(destinationAddress & 0xFF)};
+}
+
+TAwaitedAnswer AwaitReadAnswer(std::int32_t destinationAddress, std::int32_t ownAddress, std::int32_t length)
+{
+    return {TAnswerKind::Read, length, static_cast<std::uint8_t>(ownAddress & 0xFF), static_cast<std::uint8_t>(destinationAddress & 0xFF)};
+}
+
+QString AnswerCheckText(TAnswerCheck check)
+{
+    switch (check) {
+    case acValid:
+        return QStringLiteral("valid");
+    case acWrongIdentifier:
+        return InvalidMESIText;
+    case acBadHeader:
+        return QStringLiteral("UDP header does not match the datagram");
+    case acWrongSize:
+        return QStringLiteral("not the size of the answer awaited");
+    case acBadFrame:
+        return QStringLiteral("broken frame");
+    case acBadChecksum:
+        return QStringLiteral("wrong check sum");
+    case acWrongStations:
+        return QStringLiteral("from another station or for another master");
+    }
+    return QStringLiteral("unknown");
+}
+
+TAnswerCheck CheckAnswerFrame(QByteArrayView frame, const TAwaitedAnswer& awaited)
+{
+    if (awaited.Length < 0 || frame.size() != awaited.FrameSize())
+        return acWrongSize;
+    return awaited.Kind == TAnswerKind::Connect ? CheckShortFrame(frame, awaited) : CheckReadFrame(frame, awaited);
+}
+
+TStreamScan ScanForAnswer(QByteArrayView bytes, const TAwaitedAnswer& awaited)
+{
+    TStreamScan scan;
+    const qsizetype frameSize = awaited.FrameSize();
+    const char start = static_cast<char>(awaited.StartByte());
+    for (qsizetype at = 0; at < bytes.size(); ++at) {
+        if (bytes[at] != start)
+            continue;
+        scan.Start = at;
+        if (bytes.size() - at < frameSize)
+            return scan;
+        const TAnswerCheck check = CheckAnswerFrame(bytes.sliced(at, frameSize), awaited);
+        if (check == acValid) {
+            scan.Found = true;
+            return scan;
+        }
+        ++scan.Rejected;
+        scan.LastRejection = check;
+    }
+    scan.Start = bytes.size();
+    return scan;
+}
+
+TAnswerCheck CheckUdpAnswer(QByteArrayView datagram, std::uint16_t lastMESI, const TAwaitedAnswer& awaited)
+{
+    if (datagram.size() < UdpHeaderSize)
+        return acBadHeader;
+    if ((ByteAt(datagram, 0) << 8 | ByteAt(datagram, 1)) != lastMESI)
+        return acWrongIdentifier;
+    const qsizetype frameLength = ByteAt(datagram, 4) << 8 | ByteAt(datagram, 5);
+    const qsizetype unpadded = UdpHeaderSize + frameLength;
+    if (datagram.size() != unpadded && !(unpadded % 2 != 0 && datagram.size() == unpadded + 1))
+        return acBadHeader;
+    return CheckAnswerFrame(datagram.sliced(UdpHeaderSize, frameLength), awaited);
 }
 
 // ---- TEPSNETPacket ----
@@ -149,5 +251,7 @@ void TEPSNETPacket::Assign(const TDataPacket& Source)
         Area = source->Area;
         Address = source->Address;
         Length = source->Length;
+        PartIndex = source->PartIndex;
+        PartCount = source->PartCount;
     }
 }

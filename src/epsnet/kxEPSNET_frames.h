@@ -47,9 +47,58 @@ QByteArray FormatReadN(std::int32_t destinationAddress, std::int32_t ownAddress,
 
 // Bytes the PLC sends back for a read of length bytes: the frame around them takes 9.
 constexpr int ReadAnswerSize(std::int32_t length) { return length + 9; }
-// The length data bytes of a read answer. Only the count is checked (the PLC's check sum and
-// frame bytes are not); an answer shorter than ReadAnswerSize(length) raises EEPSNETException.
+// The length data bytes of a read answer whose frame has passed CheckAnswerFrame; an answer
+// shorter than ReadAnswerSize(length) raises EEPSNETException.
 QByteArray ReadAnswerData(QByteArrayView answer, std::int32_t length);
+
+// ---- Answers ----
+
+enum class TAnswerKind : std::uint8_t { Connect, Read };
+
+// The answer that the request just sent calls for: its kind, the data bytes of a read, and the
+// two stations, the PLC (the answer's source) and this master (its destination).
+struct TAwaitedAnswer {
+    TAnswerKind Kind = TAnswerKind::Connect;
+    std::int32_t Length = 0;
+    std::uint8_t Master = 0;
+    std::uint8_t Plc = 0;
+
+    int FrameSize() const noexcept { return Kind == TAnswerKind::Connect ? ConnectAnswerSize : ReadAnswerSize(Length); }
+    // The byte every frame of this kind starts with.
+    std::uint8_t StartByte() const noexcept;
+};
+TAwaitedAnswer AwaitConnectAnswer(std::int32_t destinationAddress, std::int32_t ownAddress);
+TAwaitedAnswer AwaitReadAnswer(std::int32_t destinationAddress, std::int32_t ownAddress, std::int32_t length);
+
+// Why an answer is not used; acValid when it is.
+enum TAnswerCheck : std::uint8_t {
+    acValid,
+    acWrongIdentifier, // UDP: an answer to another frame
+    acBadHeader,       // UDP: a header too short, or whose length disagrees with the datagram
+    acWrongSize,       // not the size of the awaited answer
+    acBadFrame,        // start, length or end bytes wrong, or of another kind of frame
+    acBadChecksum,
+    acWrongStations    // from another station, or for another master
+};
+// Why, in words, for the log; acWrongIdentifier gives InvalidMESIText.
+QString AnswerCheckText(TAnswerCheck check);
+
+// Checks one whole frame against the awaited answer: size, start and end bytes, both length
+// bytes, check sum, then the stations.
+TAnswerCheck CheckAnswerFrame(QByteArrayView frame, const TAwaitedAnswer& awaited);
+
+// Where the awaited answer lies in bytes read from a stream (TCP, serial). Bytes that cannot
+// start it are skipped, frames that start like it and fail a check are skipped as well (Rejected
+// counts them); Found tells whether a valid frame starts at Start. Without one, Start is where
+// the bytes still worth keeping begin: the start of a frame that needs more bytes to judge, or
+// the end.
+struct TStreamScan {
+    bool Found = false;
+    qsizetype Start = 0;
+    int Rejected = 0;
+    TAnswerCheck LastRejection = acValid;
+};
+TStreamScan ScanForAnswer(QByteArrayView bytes, const TAwaitedAnswer& awaited);
 
 // ---- UDP header ----
 
@@ -73,14 +122,15 @@ QByteArray BuildUdpHeader(std::uint16_t mesi, std::uint8_t pn, int frameLength);
 // EEPSNETException when the whole would not fit the datagram buffer.
 QByteArray WrapFrame(QByteArrayView frame, bool udp, std::uint16_t mesi, std::uint8_t pn = UdpHeaderPN);
 
-enum TUdpHeaderCheck : std::uint8_t {
-    uhValid,       // the answer belongs to the last frame sent
-    uhShort,       // fewer than 6 header bytes arrived: a failed read, nothing to log
-    uhInvalidMESI  // an answer to another frame: log InvalidMESIText, then a failed read
-};
-// Checks a received header against the identifier of the last frame sent. Only the identifier
-// (bytes 0 and 1, big-endian) is examined.
-TUdpHeaderCheck CheckUdpHeader(QByteArrayView header, std::uint16_t lastMESI);
+// Checks one whole datagram against the identifier of the last frame sent and the awaited
+// answer: header, its frame length against the bytes received (a pad byte allowed where the
+// total is odd), then the frame. Gives acValid only for the one datagram that may be used.
+TAnswerCheck CheckUdpAnswer(QByteArrayView datagram, std::uint16_t lastMESI, const TAwaitedAnswer& awaited);
+// The frame inside a datagram that passed CheckUdpAnswer.
+inline QByteArrayView UdpAnswerFrame(QByteArrayView datagram, const TAwaitedAnswer& awaited)
+{
+    return datagram.sliced(UdpHeaderSize, awaited.FrameSize());
+}
 
 // ---- Packet ----
 
@@ -100,4 +150,9 @@ public:
     TEPSNETArea Area = _epsnet_x;
     std::int32_t Address = 0;
     std::int32_t Length = 0;
+    // A variable longer than one answer is read in PartCount requests, PartIndex 0 onwards, and
+    // its parts reach the image together; a last request numbered PartCount reads part 0 again,
+    // so that a write of the PLC between the parts shows and the halves of two texts never meet.
+    std::int32_t PartIndex = 0;
+    std::int32_t PartCount = 1;
 };

@@ -3,7 +3,9 @@
 #include "errorsystem/JCLAutoException.h"
 #include "platform/CodePage.h"
 #include <QByteArray>
+#include <QDeadlineTimer>
 #include <QScopeGuard>
+#include <cstring>
 #include <memory>
 #include <typeinfo>
 
@@ -14,6 +16,8 @@ constexpr int FrameWriteTimeOut = 500;
 constexpr int AnswerReadTimeOut = 1000;
 // The wait of a pass that found nothing to send.
 constexpr int IdleWait = 500;
+// Room for any datagram, so that one receive always takes one whole.
+constexpr int MaxAnswerDatagram = 65536;
 
 } // namespace
 
@@ -95,17 +99,98 @@ int TkxEPSNETThread::WriteBuf(const void* Buffer, int Count, int TimeOut)
 
 int TkxEPSNETThread::TryReadBuf(void* Buffer, int Count, int TimeOut)
 {
-    if (UDP()) {
-        char header[UdpHeaderSize];
-        const int got = TComThread::TryReadBuf(header, UdpHeaderSize, TimeOut);
-        if (got < UdpHeaderSize)
-            return 0;
-        if (CheckUdpHeader(QByteArrayView(header, UdpHeaderSize), MESI) != uhValid) {
-            DoLog(InvalidMESIText, lgErrorLevel1);
-            return 0;
-        }
+    if (!UDP())
+        return TComThread::TryReadBuf(Buffer, Count, TimeOut);
+    TCPConnect();
+    FDatagram.resize(MaxAnswerDatagram);
+    const int size = FSocket->RecvDatagram(FDatagram.data(), MaxAnswerDatagram, TimeOut);
+    if (size < UdpHeaderSize)
+        return 0;
+    const QByteArrayView datagram(FDatagram.data(), size);
+    const int frameLength = static_cast<std::uint8_t>(datagram[4]) << 8 | static_cast<std::uint8_t>(datagram[5]);
+    if ((static_cast<std::uint8_t>(datagram[0]) << 8 | static_cast<std::uint8_t>(datagram[1])) != MESI) {
+        DoLog(InvalidMESIText, lgErrorLevel1);
+        return 0;
     }
-    return TComThread::TryReadBuf(Buffer, Count, TimeOut);
+    const int unpadded = UdpHeaderSize + frameLength;
+    if ((size != unpadded && !(unpadded % 2 != 0 && size == unpadded + 1)) || frameLength > Count)
+        return 0;
+    std::memcpy(Buffer, FDatagram.data() + UdpHeaderSize, std::size_t(frameLength));
+    return frameLength;
+}
+
+bool TkxEPSNETThread::ReadAnswer(const TAwaitedAnswer& awaited, QByteArrayView& Frame, int TimeOut)
+{
+    return UDP() ? ReadDatagramAnswer(awaited, Frame, TimeOut) : ReadStreamAnswer(awaited, Frame, TimeOut);
+}
+
+bool TkxEPSNETThread::ReadDatagramAnswer(const TAwaitedAnswer& awaited, QByteArrayView& Frame, int TimeOut)
+{
+    FDatagram.resize(MaxAnswerDatagram);
+    const QDeadlineTimer deadline(TimeOut);
+    for (;;) {
+        const int size = ReadDatagram(FDatagram.data(), MaxAnswerDatagram, static_cast<int>(deadline.remainingTime()));
+        if (size <= 0)
+            return false;
+        const QByteArrayView datagram(FDatagram.data(), size);
+        const TAnswerCheck check = CheckUdpAnswer(datagram, MESI, awaited);
+        if (check == acValid) {
+            NoteAnswerTaken();
+            Frame = UdpAnswerFrame(datagram, awaited);
+            return true;
+        }
+        // A late, doubled or stray datagram: the awaited answer may still come.
+        NoteDroppedAnswer(check);
+        if (deadline.hasExpired())
+            return false;
+    }
+}
+
+bool TkxEPSNETThread::ReadStreamAnswer(const TAwaitedAnswer& awaited, QByteArrayView& Frame, int TimeOut)
+{
+    const int frameSize = awaited.FrameSize();
+    FStream.resize(0);
+    const QDeadlineTimer deadline(TimeOut);
+    for (;;) {
+        // What is kept starts where a frame may start, so no byte beyond the awaited answer is
+        // read: the next request's answer stays on the line.
+        const qsizetype kept = FStream.size();
+        const int missing = frameSize - static_cast<int>(kept);
+        FStream.resize(kept + missing);
+        const int got = ReadBuf(FStream.data() + kept, missing, static_cast<int>(deadline.remainingTime()));
+        FStream.resize(kept + std::max(got, 0));
+        const TStreamScan scan = ScanForAnswer(FStream, awaited);
+        if (scan.Rejected > 0)
+            NoteDroppedAnswer(scan.LastRejection, scan.Rejected);
+        else if (scan.Start > 0)
+            NoteDroppedAnswer(acBadFrame);
+        if (scan.Found) {
+            NoteAnswerTaken();
+            Frame = QByteArrayView(FStream).sliced(scan.Start, frameSize);
+            return true;
+        }
+        if (got < missing || deadline.hasExpired())
+            return false;
+        FStream.remove(0, scan.Start);
+    }
+}
+
+void TkxEPSNETThread::NoteDroppedAnswer(TAnswerCheck why, int count)
+{
+    FDroppedAnswers += count;
+    if (why == acBadChecksum)
+        FCRCFails += count;
+    // An answer to another frame keeps the line that readers of the log know.
+    if (FDropRun == 0)
+        DoLog(why == acWrongIdentifier ? InvalidMESIText : QStringLiteral("Answer dropped: ") + AnswerCheckText(why), lgErrorLevel1);
+    FDropRun += count;
+}
+
+void TkxEPSNETThread::NoteAnswerTaken()
+{
+    if (FDropRun > 1)
+        DoLog(QStringLiteral("%1 answers dropped before this one").arg(FDropRun), lgErrorLevel1);
+    FDropRun = 0;
 }
 
 // ---- TkxEPSNETMasterThread ----
@@ -168,10 +253,12 @@ void TkxEPSNETMasterThread::RunPass()
 
 bool TkxEPSNETMasterThread::Handshake()
 {
+    // A late answer of the last connection must not pass for the PLC's greeting.
+    Purge();
     if (!WriteData(FormatConnect(DestinationAddress(), Address()), FrameWriteTimeOut))
         return false;
-    QByteArray answer;
-    if (!ReadData(ConnectAnswerSize, answer, AnswerReadTimeOut))
+    QByteArrayView answer;
+    if (!ReadAnswer(AwaitConnectAnswer(DestinationAddress(), Address()), answer, AnswerReadTimeOut))
         return false;
     DoLog(QStringLiteral("Connected"), lgConnect);
     FConnected = true;
@@ -217,14 +304,45 @@ bool TkxEPSNETMasterThread::ServeRequest()
     }
     if (!WriteData(FormatReadN(DestinationAddress(), Address(), packet->Area, packet->Address, packet->Length), FrameWriteTimeOut))
         return false;
-    if (!ReadData(ReadAnswerSize(packet->Length), FAnswer, AnswerReadTimeOut))
+    QByteArrayView answer;
+    if (!ReadAnswer(AwaitReadAnswer(DestinationAddress(), Address(), packet->Length), answer, AnswerReadTimeOut))
         return false;
-    packet->SetData(ReadAnswerData(FAnswer, packet->Length));
-    if (FTagList)
-        FTagList->UpdateFromPacket(*packet);
-    DoReceive(packet);
+    packet->SetData(ReadAnswerData(answer, packet->Length));
+    if (packet->PartCount <= 1) {
+        if (FTagList)
+            FTagList->UpdateFromPacket(*packet);
+        DoReceive(packet);
+    } else if (StagePart(*packet)) {
+        DoReceive(packet);
+    }
     FSpare = std::move(FPending);
     return true;
+}
+
+bool TkxEPSNETMasterThread::StagePart(const TEPSNETPacket& packet)
+{
+    // A part that does not follow the ones held (one was dropped, or the plan changed) starts
+    // over: the group is read whole at its next turn.
+    if (packet.PartIndex == 0)
+        FStaged.clear();
+    else if (FStaged.size() != std::size_t(packet.PartIndex) || FStaged.front()->PartCount != packet.PartCount) {
+        FStaged.clear();
+        return false;
+    }
+    if (packet.PartIndex < packet.PartCount) {
+        FStaged.push_back(std::make_unique<TEPSNETPacket>());
+        FStaged.back()->Assign(packet);
+        return false;
+    }
+    // The confirming read of part 0: unchanged, the parts make one consistent whole.
+    const bool unchanged = FStaged.front()->Data() == packet.Data();
+    if (unchanged && FTagList) {
+        TEpsnetTagListLock images(*FTagList);
+        for (const auto& part : FStaged)
+            FTagList->UpdateFromPacket(*part);
+    }
+    FStaged.clear();
+    return unchanged;
 }
 
 void TkxEPSNETMasterThread::LogPassFailure(const Exception& e)
@@ -274,9 +392,34 @@ void TkxEPSNETMasterThread::DoTCPConnect()
         throw EEPSNETException(failed);
     DoLog(name + QStringLiteral(" downloaded"), lgConnect);
     if (FTagList) {
-        FTagList->LoadFromString(text);
+        if (!LoadPubText(text)) {
+            text.clear(); // not loaded: closed, and fetched again at the next connection
+            return;
+        }
+        FStaged.clear();
         LaunchPublicFileLoaded();
     }
+}
+
+bool TkxEPSNETMasterThread::LoadPubText(const QString& text)
+{
+    QString failure;
+    try {
+        FTagList->LoadFromString(text);
+    } catch (const Exception& e) {
+        failure = e.Message();
+    }
+    // What is wrong with a file is said once, not at every connection that fetches it again.
+    const QStringList warnings = FTagList->LoadWarnings();
+    if (warnings != FReportedPubWarnings) {
+        FReportedPubWarnings = warnings;
+        for (const QString& warning : warnings)
+            DoLog(warning, lgErrorLevel1);
+    }
+    if (failure != FReportedPubFailure && !failure.isEmpty())
+        DoLog(failure, lgErrorLevel1);
+    FReportedPubFailure = failure;
+    return failure.isEmpty();
 }
 
 void TkxEPSNETMasterThread::LaunchPublicFileLoaded()

@@ -3,10 +3,12 @@
 #include "epsnet/kxEPSNET_frames.h"
 #include "epsnet/kxEPSNET_pubfile.h"
 #include <QString>
+#include <QStringList>
 #include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <vector>
 
 class TEpsnetThreadSafeTagList;
 
@@ -48,9 +50,19 @@ public:
     // Third byte of the UDP header; the body sets it to 2.
     std::uint8_t PN = UdpHeaderPN;
 
+    // Answers dropped since the start because they failed a check (any line), and junk runs
+    // skipped on a stream.
+    int DroppedAnswers() const noexcept { return FDroppedAnswers.load(); }
+
 protected:
-    // On UDP: the 6-byte header first, checked against the last frame's identifier ("Invalid
-    // MESI identifier" and 0 bytes when it differs), then Count bytes.
+    // Reads the answer to the frame just sent and checks it whole before any byte of it is used:
+    // on UDP one datagram is one answer (CheckUdpAnswer), on a stream junk is skipped up to the
+    // next frame that passes (ScanForAnswer). Whatever fails is dropped and counted, and the wait
+    // goes on until TimeOut. On success Frame is the answer's frame, valid until the next read.
+    bool ReadAnswer(const TAwaitedAnswer& awaited, QByteArrayView& Frame, int TimeOut);
+    // On UDP: one whole datagram, whose header must carry the last frame's identifier ("Invalid
+    // MESI identifier" and 0 bytes when not) and the length of what came; its frame, when no
+    // longer than Count, goes to Buffer. Bytes of one datagram never complete another.
     int TryReadBuf(void* Buffer, int Count, int TimeOut) override;
     // Every frame gets the next identifier; on UDP it goes out behind its header; an odd total
     // gets a pad byte. Count when the whole went out.
@@ -59,6 +71,20 @@ protected:
     std::atomic<std::int32_t> FAddress{0};
     QString FPubFileName;
     TEpsnetThreadSafeTagList* FTagList = nullptr;
+
+private:
+    bool ReadDatagramAnswer(const TAwaitedAnswer& awaited, QByteArrayView& Frame, int TimeOut);
+    bool ReadStreamAnswer(const TAwaitedAnswer& awaited, QByteArrayView& Frame, int TimeOut);
+    // Counts what a check refused; the first of a run is logged with its reason.
+    void NoteDroppedAnswer(TAnswerCheck why, int count = 1);
+    // An answer was taken: a run of drops before it ends, with its count logged.
+    void NoteAnswerTaken();
+
+    // One datagram at a time, whole; and the bytes of a stream read for the current answer.
+    std::vector<char> FDatagram;
+    QByteArray FStream;
+    std::atomic<int> FDroppedAnswers{0};
+    int FDropRun = 0;
 };
 
 // The worker that talks to the PLC: connect frame, then the cyclic read requests in turn, each
@@ -84,6 +110,9 @@ public:
 protected:
     void Execute() override;
     void DoTCPConnect() override;
+    // Loads the downloaded text into the tag list; false when it cannot be loaded. Its warnings
+    // and its failure are logged when they differ from the last load's.
+    bool LoadPubText(const QString& text);
     // Calls OnPubFileLoaded on the main thread while the worker waits.
     void LaunchPublicFileLoaded();
 
@@ -97,6 +126,9 @@ private:
     bool TakeNextRequest();
     bool ServeRequest();
     void LogPassFailure(const Exception& e);
+    // Holds one part of a variable read in several requests; true once the confirming read
+    // found part 0 unchanged and all parts went into the image together.
+    bool StagePart(const TEPSNETPacket& packet);
 
     std::atomic<std::int32_t> FDestinationAddress{0};
     QString FUser;
@@ -106,7 +138,8 @@ private:
     std::unique_ptr<TDataTransaction> FPending;
     // The copy of the last request served, renewed for the next turn instead of freed.
     std::unique_ptr<TDataTransaction> FSpare;
-    // The answer frame, read into the same storage every time.
-    QByteArray FAnswer;
     int FRetries = 0;
+    std::vector<std::unique_ptr<TEPSNETPacket>> FStaged;
+    QStringList FReportedPubWarnings;
+    QString FReportedPubFailure;
 };

@@ -7,6 +7,9 @@
 
 namespace {
 
+// A name quoted in a warning is cut here: a line of garbage can be megabytes long.
+constexpr qsizetype MaxQuotedName = 256;
+
 bool StartsWithByteOrderMark(const QByteArray& bytes)
 {
     return bytes.startsWith("\xEF\xBB\xBF") || bytes.startsWith("\xFF\xFE") || bytes.startsWith("\xFE\xFF");
@@ -69,16 +72,48 @@ void TEpsnetTagList::LoadFromString(const QString& PubData) { LoadFromStringList
 
 void TEpsnetTagList::LoadFromStringList(const QStringList& PubStrings)
 {
-    Clear();
-    for (const QString& line : PubStrings) {
-        const QString trimmed = TrimPubLine(line);
+    std::vector<TEntry> loaded;
+    FLoadWarnings.clear();
+    int warned = 0;
+    std::int64_t order = 0;
+    for (int i = 0; i < PubStrings.size(); ++i) {
+        const QString trimmed = TrimPubLine(PubStrings[i]);
         if (!IsTagLine(trimmed))
             continue;
         auto tag = std::make_unique<TEPSNETTag>();
-        tag->ParseLine(trimmed);
-        Add(std::move(tag));
+        try {
+            tag->ParseLine(trimmed);
+        } catch (const Exception& e) {
+            Warn(i + 1, e.Message(), warned);
+            continue;
+        }
+        if (tag->Address() < 0 || std::int64_t{tag->Address()} + tag->Size() > TEPSNETRam::RamSize) {
+            Warn(i + 1,
+                 QStringLiteral("tag %1 lies outside the memory of area %2 (address %3, %4 bytes)")
+                     .arg(tag->Name().left(MaxQuotedName), AreaToChar(tag->Area()))
+                     .arg(tag->Address())
+                     .arg(tag->Size()),
+                 warned);
+            continue;
+        }
+        tag->SetCodePage(FCodePage ? &*FCodePage : nullptr);
+        loaded.push_back({std::move(tag), order++});
     }
+    if (warned > MaxLoadWarnings)
+        FLoadWarnings << QStringLiteral("%1 more PUB lines left out").arg(warned - MaxLoadWarnings);
+    if (loaded.empty()) {
+        const QString first = FLoadWarnings.isEmpty() ? QString() : QStringLiteral(": ") + FLoadWarnings.front();
+        throw EEPSNETException(QStringLiteral("PUB file not loaded: no usable tag") + first);
+    }
+    FItems = std::move(loaded);
+    FNextOrder = order;
     SortByName();
+}
+
+void TEpsnetTagList::Warn(int lineNumber, const QString& why, int& warnings)
+{
+    if (++warnings <= MaxLoadWarnings)
+        FLoadWarnings << QStringLiteral("PUB line %1 left out: %2").arg(lineNumber).arg(why);
 }
 
 void TEpsnetTagList::SortByName()
@@ -259,16 +294,16 @@ void TEpsnetThreadSafeTagList::LoadFromFile(const QString& PubFileName)
 
 void TEpsnetThreadSafeTagList::LoadAndAssign(const std::function<void()>& load)
 {
-    try {
-        load();
-    } catch (...) {
-        // The tags kept from before a line that failed are pointed into the images as well: the
-        // reads planned from the last good file go on, and a message variable among them keeps
-        // being read instead of going dead until a later connection brings a good file.
-        AssignTagPtrs();
-        throw;
-    }
+    // A text that cannot be loaded leaves the tags as they were, pointed into their images: the
+    // reads planned from the last good file go on.
+    load();
     AssignTagPtrs();
+}
+
+QStringList TEpsnetThreadSafeTagList::LoadWarnings()
+{
+    std::lock_guard guard(*SO);
+    return FTagList->LoadWarnings();
 }
 
 void TEpsnetThreadSafeTagList::AssignTagPtrs()

@@ -35,10 +35,16 @@ public:
     void LoadFromFile(const QString& PubFileName);
     // Loads the lines of the text (CR LF, LF or CR).
     void LoadFromString(const QString& PubData);
-    // Frees all tags, then makes one tag of every tag line in order and sorts by name. A line
-    // that fails to parse ends the load with its exception: the tags of the lines before stay,
-    // in file order and not marked as name-sorted.
+    // Makes one tag of every tag line in order, sorts by name and puts them in place of the old
+    // ones. A line that fails to parse, and a tag that does not lie wholly inside its area's
+    // memory, is left out with a warning naming its line (LoadWarnings), as a PLC programmer
+    // expects one typo to cost one variable, not the whole file. A text without any usable tag
+    // raises EEPSNETException (with the first warning) and leaves the list as it was.
     void LoadFromStringList(const QStringList& PubStrings);
+    // The warnings of the last load, at most MaxLoadWarnings of them and then one that counts the
+    // rest.
+    const QStringList& LoadWarnings() const noexcept { return FLoadWarnings; }
+    static constexpr int MaxLoadWarnings = 20;
 
     // By name in plain UTF-16 code-unit order (case-sensitive). Tags of the same name keep the
     // order they were added in, so a lookup finds the first of them.
@@ -84,7 +90,10 @@ private:
     TEPSNETTag& TagByName(const QString& Name);
     void CheckIndex(int index) const;
 
+    void Warn(int lineNumber, const QString& why, int& warnings);
+
     std::vector<TEntry> FItems;
+    QStringList FLoadWarnings;
     std::int64_t FNextOrder = 0;
     bool FNameSorted = false;
     std::optional<TCodePage> FCodePage;
@@ -119,10 +128,12 @@ public:
     void SetAsString(const QString& Name, const QString& Value);
     void SetDescription(const QString& Name, const QString& Value);
 
-    // Loads the inner list, then points every tag into its image. When a line fails to parse the
-    // tags loaded before it are pointed into their images too, and the exception passes on.
+    // Loads the inner list, then points every tag into its image. A text without a usable tag
+    // leaves the tags as they were, still pointed into their images, and the exception passes on.
     void LoadFromString(const QString& PubData);
     void LoadFromFile(const QString& PubFileName);
+    // The warnings of the last load (TEpsnetTagList::LoadWarnings), a copy.
+    QStringList LoadWarnings();
     // Points every tag at the image of its area.
     void AssignTagPtrs();
     // The image of an area; null for a value that is no area.

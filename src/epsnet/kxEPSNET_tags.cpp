@@ -2,6 +2,7 @@
 #include "common/kxtools.h"
 #include <QList>
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cmath>
 #include <cstring>
@@ -63,6 +64,27 @@ QStringView BracketedText(QStringView text)
         return {};
     const qsizetype close = text.indexOf(u']', open + 1);
     return close < 0 ? text.mid(open + 1) : text.mid(open + 1, close - open - 1);
+}
+
+// The fields of a tag line that the parser looks at; what follows them is ignored.
+constexpr int UsedLineFields = 6;
+using TLineFields = std::array<QStringView, UsedLineFields>;
+
+// The first fields of the text split at every single blank (two blanks make an empty field);
+// fields that are not there are empty. Only these are cut out, so a line of a million blanks
+// costs one pass and no list of a million fields.
+TLineFields SplitLineFields(QStringView text)
+{
+    TLineFields fields;
+    qsizetype start = 0;
+    for (int i = 0; i < UsedLineFields && start <= text.size(); ++i) {
+        qsizetype blank = text.indexOf(u' ', start);
+        if (blank < 0)
+            blank = text.size();
+        fields[std::size_t(i)] = text.sliced(start, blank - start);
+        start = blank + 1;
+    }
+    return fields;
 }
 
 // Nearest integer, halves to even; a value that does not fit 32 bits (or is not a number) is the
@@ -219,8 +241,8 @@ bool TEPSNETTag::ParseLine(const QString& Line)
     // The description is all after the first ";", so a type word written against it ("BOOL;on")
     // is still the type word.
     const qsizetype semicolon = line.indexOf(u';');
-    const QList<QStringView> fields = QStringView(line).left(semicolon < 0 ? line.size() : semicolon).split(u' ');
-    auto field = [&](int index) { return index < fields.size() ? fields[index] : QStringView(); };
+    const TLineFields fields = SplitLineFields(QStringView(line).left(semicolon < 0 ? line.size() : semicolon));
+    auto field = [&](int index) { return fields[std::size_t(index)]; };
 
     FName = field(0).toString();
     FDescription.clear();

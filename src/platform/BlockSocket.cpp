@@ -388,6 +388,38 @@ int TBlockSocket::RecvBuffer(void* buffer, int length)
     return std::max(ReceiveAvailable(out, length), 0);
 }
 
+int TBlockSocket::RecvDatagram(void* buffer, int capacity, int timeoutMs)
+{
+    ResetError();
+    DropKept();
+    if (BadBuffer(buffer, capacity)) {
+        SetError(EINVAL);
+        return 0;
+    }
+    if (!RequireSocket())
+        return 0;
+    const TDeadline deadline(timeoutMs);
+    int waitMs = timeoutMs;
+    for (;;) {
+        const int taken = ReceiveWithin(static_cast<char*>(buffer), capacity, waitMs);
+        if (taken < 0)
+            return 0;
+        // Zero is a signal or a datagram dropped unread; an empty datagram is none we take.
+        if (taken > 0 || HasKept()) {
+            if (HasKept()) {
+                DropKept();
+                SetError(EMSGSIZE);
+            }
+            return taken;
+        }
+        waitMs = deadline.RemainingMs();
+        if (waitMs == 0) {
+            SetError(TimedOutError);
+            return 0;
+        }
+    }
+}
+
 std::uint8_t TBlockSocket::RecvByte(int timeoutMs)
 {
     std::uint8_t byte = 0;
@@ -636,10 +668,26 @@ int TUDPBlockSocket::Receive(char* buffer, int length, int flags)
         SetSystemError();
         return -1;
     }
+    const bool known = message.msg_namelen >= sizeof sender && IsIPv4(sender);
+    if (FPeerLocked && !(known && FromPeer(sender))) {
+        ++FForeignDatagrams;
+        FLastForeign = known ? sender : sockaddr_in{};
+        return ReceiveInterrupted;
+    }
     // Answers go back to whoever sent last, which is what lets a server talk to its client.
-    if (message.msg_namelen >= sizeof sender && IsIPv4(sender))
+    if (known)
         FRemote = sender;
     const std::size_t copied = std::min(static_cast<std::size_t>(taken), static_cast<std::size_t>(length));
     Keep(FOverflow.data(), static_cast<std::size_t>(taken) - copied);
     return static_cast<int>(copied);
+}
+
+bool TUDPBlockSocket::FromPeer(const sockaddr_in& sender) const noexcept
+{
+    return sender.sin_addr.s_addr == FRemote.sin_addr.s_addr && sender.sin_port == FRemote.sin_port;
+}
+
+QString TUDPBlockSocket::LastForeignSender() const
+{
+    return AddressText(FLastForeign.sin_addr) + u':' + QString::number(ntohs(FLastForeign.sin_port));
 }

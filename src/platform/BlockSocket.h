@@ -58,6 +58,10 @@ public:
     QByteArray RecvPacket(int timeoutMs);
     // At most length bytes of what is there once something is, waiting at most RecvTimeout.
     int RecvBuffer(void* buffer, int length);
+    // UDP: one whole datagram, waiting at most timeoutMs for it; its size (never more than
+    // capacity: a larger one is cut and LastError is EMSGSIZE), or 0 with LastError set. Nothing of
+    // it is kept for a later read, and nothing kept from before is handed out.
+    int RecvDatagram(void* buffer, int capacity, int timeoutMs);
     // One byte; 0 and LastError set when none came.
     std::uint8_t RecvByte(int timeoutMs);
 
@@ -187,6 +191,13 @@ public:
 
     // Records the peer that datagrams go to; the socket is made when there is none yet.
     void Connect(const QString& host, const QString& port) override;
+    // Locked to its peer, the socket takes datagrams from the recorded peer only: any other
+    // sender's are dropped unread and counted, and the peer stays. A client's line to its one
+    // server is locked; a server's is not, so that it answers whoever asked last.
+    void SetPeerLocked(bool locked) noexcept { FPeerLocked = locked; }
+    // Datagrams dropped as not from the peer, and the sender of the last of them.
+    std::uint64_t ForeignDatagrams() const noexcept { return FForeignDatagrams; }
+    QString LastForeignSender() const;
 
 protected:
     long SendOnce(const char* data, std::size_t length) override;
@@ -195,6 +206,11 @@ protected:
     int Receive(char* buffer, int length, int flags) override;
 
 private:
+    bool FromPeer(const sockaddr_in& sender) const noexcept;
+
     // Takes the part of a datagram beyond the caller's buffer.
     std::vector<char> FOverflow;
+    bool FPeerLocked = false;
+    std::uint64_t FForeignDatagrams = 0;
+    sockaddr_in FLastForeign{};
 };

@@ -89,16 +89,94 @@ TEST(EpsnetFrames, IdentifierWraps)
     EXPECT_EQ(WrapFrame(FormatConnect(0, 126), true, NextMESI(65535)).left(2), Bytes({0x00, 0x00}));
 }
 
-// Only an answer that repeats the identifier of the last frame counts; a short header is a failed read.
-TEST(EpsnetFrames, UdpAnswerHeaderCheck)
+namespace {
+
+// The answer of PLC station 0 to master 126 for a read of the two bytes AA BB, and to the
+// connect frame; the datagram carries the read answer for identifier 1, padded to an even size.
+const QByteArray ReadAnswer = Bytes({0x68, 0x05, 0x05, 0x68, 0x7E, 0x00, 0x08, 0xAA, 0xBB, 0xEB, 0x16});
+const QByteArray ConnectAnswer = Bytes({0x10, 0x7E, 0x00, 0x08, 0x86, 0x16});
+const QByteArray Header = Bytes({0x00, 0x01, 0x02, 0x00, 0x00, 0x0B});
+
+QByteArray With(QByteArray bytes, qsizetype at, int value)
 {
-    EXPECT_EQ(CheckUdpHeader(Bytes({0x01, 0x02, 0x02, 0x00, 0x00, 0x06}), 0x0102), uhValid);
-    EXPECT_EQ(CheckUdpHeader(Bytes({0x01, 0x02, 0xFF, 0xFF, 0xFF, 0xFF}), 0x0102), uhValid);
-    EXPECT_EQ(CheckUdpHeader(Bytes({0x01, 0x01, 0x02, 0x00, 0x00, 0x06}), 0x0102), uhInvalidMESI);
-    EXPECT_EQ(CheckUdpHeader(Bytes({0x02, 0x01, 0x02, 0x00, 0x00, 0x06}), 0x0102), uhInvalidMESI);
-    EXPECT_EQ(CheckUdpHeader(Bytes({0x01, 0x02, 0x02, 0x00, 0x00}), 0x0102), uhShort);
-    EXPECT_EQ(CheckUdpHeader({}, 0), uhShort);
-    EXPECT_EQ(InvalidMESIText, "Invalid MESI identifier");
+    bytes[at] = static_cast<char>(value);
+    return bytes;
+}
+
+} // namespace
+
+// An answer is used only when every byte of it fits the request sent: kind, size, start, end
+// and length bytes, check sum, stations, and on UDP the identifier and the header's length
+// against what came.
+TEST(EpsnetFrames, AnswersAreCheckedWhole)
+{
+    const TAwaitedAnswer read = AwaitReadAnswer(0, 126, 2);
+    const TAwaitedAnswer connect = AwaitConnectAnswer(0, 126);
+    const QByteArray datagram = Header + ReadAnswer + '\0';
+    const struct {
+        const char* Case;
+        QByteArray Bytes;
+        bool Udp;
+        TAwaitedAnswer Awaited;
+        TAnswerCheck Expected;
+    } cases[] = {
+        {"read answer", ReadAnswer, false, read, acValid},
+        {"connect answer", ConnectAnswer, false, connect, acValid},
+        {"one byte short", ReadAnswer.chopped(1), false, read, acWrongSize},
+        {"answer to another size", ReadAnswer, false, AwaitReadAnswer(0, 126, 3), acWrongSize},
+        {"connect answer for a read", ConnectAnswer, false, read, acWrongSize},
+        {"bad start", With(ReadAnswer, 3, 0x67), false, read, acBadFrame},
+        {"bad end", With(ReadAnswer, 10, 0x17), false, read, acBadFrame},
+        {"length bytes disagree", With(ReadAnswer, 2, 0x04), false, read, acBadFrame},
+        {"short frame without its end", With(ConnectAnswer, 5, 0x00), false, connect, acBadFrame},
+        {"wrong check sum", With(ReadAnswer, 9, 0xEC), false, read, acBadChecksum},
+        {"from another station", With(With(ReadAnswer, 5, 0x01), 9, 0xEC), false, read, acWrongStations},
+        {"for another master", With(With(ConnectAnswer, 1, 0x7F), 4, 0x87), false, connect, acWrongStations},
+        {"datagram", datagram, true, read, acValid},
+        {"datagram without its pad byte", Header + ReadAnswer, true, read, acValid},
+        {"another identifier", With(datagram, 1, 0x02), true, read, acWrongIdentifier},
+        {"header longer than the datagram", With(datagram, 5, 0x0D), true, read, acBadHeader},
+        {"header shorter than the datagram", With(datagram, 5, 0x09), true, read, acBadHeader},
+        {"the rest of a datagram in another", datagram.first(8), true, read, acBadHeader},
+        {"header alone", Header.first(5), true, read, acBadHeader},
+        {"check sum in a datagram", With(datagram, 15, 0x00), true, read, acBadChecksum},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Case);
+        EXPECT_EQ(c.Udp ? CheckUdpAnswer(c.Bytes, 1, c.Awaited) : CheckAnswerFrame(c.Bytes, c.Awaited), c.Expected);
+    }
+    EXPECT_EQ(UdpAnswerFrame(datagram, read), ReadAnswer);
+    EXPECT_EQ(AnswerCheckText(acWrongIdentifier), "Invalid MESI identifier");
+}
+
+// On a stream, junk and frames that fail a check are skipped up to the answer; bytes that may
+// still start it are kept for the next read.
+TEST(EpsnetFrames, StreamScanSkipsJunkUpToTheAnswer)
+{
+    const TAwaitedAnswer read = AwaitReadAnswer(0, 126, 2);
+    const QByteArray junk = Bytes({0x16, 0x68, 0x10, 0x00});
+    const QByteArray broken = With(ReadAnswer, 9, 0x00);
+    const struct {
+        const char* Case;
+        QByteArray Bytes;
+        bool Found;
+        qsizetype Start;
+        int Rejected;
+    } cases[] = {
+        {"the answer alone", ReadAnswer, true, 0, 0},
+        {"junk first", junk + ReadAnswer, true, 4, 1},
+        {"a broken frame first", broken + ReadAnswer, true, 11, 2},
+        {"junk alone", Bytes({0x16, 0x00, 0x10}), false, 3, 0},
+        {"the start of a frame", junk.first(1) + ReadAnswer.first(5), false, 1, 0},
+        {"nothing", QByteArray(), false, 0, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Case);
+        const TStreamScan scan = ScanForAnswer(c.Bytes, read);
+        EXPECT_EQ(scan.Found, c.Found);
+        EXPECT_EQ(scan.Start, c.Start);
+        EXPECT_EQ(scan.Rejected, c.Rejected);
+    }
 }
 
 // The log text names area, address and length, never the data.

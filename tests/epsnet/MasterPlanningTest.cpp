@@ -26,14 +26,17 @@ protected:
         FMaster->AddAllTagToRList();
     }
 
-    // The planned requests as "R0/240 X0/1".
+    // The planned requests as "R0/240 X0/1", parts of a longer read with "#" and their number.
     QString Requests() const
     {
         QStringList requests;
         auto list = FMaster->GetComThread()->RList()->LockList();
         for (int i = 0; i < list.Count(); ++i) {
             const auto* packet = static_cast<const TEPSNETPacket*>(list.Items(i)->Request.get());
-            requests << QStringLiteral("%1%2/%3").arg(AreaToChar(packet->Area)).arg(packet->Address).arg(packet->Length);
+            QString request = QStringLiteral("%1%2/%3").arg(AreaToChar(packet->Area)).arg(packet->Address).arg(packet->Length);
+            if (packet->PartCount > 1)
+                request += QStringLiteral("#%1").arg(packet->PartIndex);
+            requests << request;
         }
         return requests.join(u' ');
     }
@@ -64,43 +67,33 @@ TEST_F(MasterPlanningTest, GroupsCloseAtTheLimitAndAtAnAreaChange)
     Plan({"A R B 0 INT", "B X B 0 USINT"});
     EXPECT_EQ(Requests(), "X0/1 R0/2");
 
-    // A tag inside another: the group ends with its last tag in address order.
+    // A tag inside another does not shorten the read: it covers the furthest end of any tag.
     FMaster->GetComThread()->RList()->Clear();
     Plan({"A R B 0 STRING[99]", "B R B 10 INT"});
-    EXPECT_EQ(Requests(), "R0/12");
+    EXPECT_EQ(Requests(), "R0/100");
 }
 
-TEST_F(MasterPlanningTest, LongTagsSplitOnceAndTheTransportLimits)
+// A variable longer than one request is read in as many parts of at most 246 bytes as it needs,
+// on any line, and part 0 once more to confirm; a tag inside it adds nothing.
+TEST_F(MasterPlanningTest, LongTagsAreReadInPartsThatFitTheFrame)
 {
-    Open(Udp);
-    Plan({"S R B 100 STRING[299]"});
-    EXPECT_EQ(Requests(), "R100/246 R346/54");
-    FMaster->GetComThread()->RList()->Clear();
-    Plan({"S R B 0 STRING[499]"});
-    EXPECT_EQ(Requests(), "R0/246 R246/254");
-    EXPECT_NO_THROW(FMaster->AddR(_epsnet_r, 0, 1230, 0));
-    EXPECT_EQ(ErrorOf([&] { FMaster->AddR(_epsnet_r, 0, 1231, 0); }), "EEPSNETException: Request is too long (1231)");
-
-    Open(Tcp);
-    EXPECT_EQ(ErrorOf([&] { Plan({"S R B 0 STRING[499]"}); }), "EEPSNETException: Request is too long (254)");
-    // The groups before the failure stay.
-    EXPECT_EQ(Requests(), "R0/246");
-    EXPECT_NO_THROW(FMaster->AddR(_epsnet_r, 0, 246, 0));
-    EXPECT_EQ(ErrorOf([&] { FMaster->AddR(_epsnet_r, 0, 247, 0); }), "EEPSNETException: Request is too long (247)");
-}
-
-// Addresses from a PUB file may lie anywhere in the 32-bit range: the sums do not overflow.
-TEST_F(MasterPlanningTest, AddressesAtTheEndOfTheRange)
-{
-    Open(Udp);
-    Plan({"A R B 0 INT", "B R B 2147483647 STRING[9]"});
-    EXPECT_EQ(Requests(), "R0/2 R2147483647/10");
+    for (const QString& line : {Udp, Tcp}) {
+        SCOPED_TRACE(line.toStdString());
+        Open(line);
+        Plan({"S R B 100 STRING[299]"});
+        EXPECT_EQ(Requests(), "R100/246#0 R346/54#1 R100/246#2");
+        FMaster->GetComThread()->RList()->Clear();
+        Plan({"S R B 0 STRING[599]", "In R B 300 INT", "After R B 700 INT"});
+        EXPECT_EQ(Requests(), "R0/246#0 R246/246#1 R492/108#2 R0/246#3 R700/2");
+        EXPECT_NO_THROW(FMaster->AddR(_epsnet_r, 0, 246, 0));
+        EXPECT_EQ(ErrorOf([&] { FMaster->AddR(_epsnet_r, 0, 247, 0); }), "EEPSNETException: Request is too long (247)");
+    }
 }
 
 TEST_F(MasterPlanningTest, NothingToPlanAndAClosedMaster)
 {
     Open(Udp);
-    Plan({});
+    FMaster->AddAllTagToRList();
     EXPECT_EQ(Requests(), "");
     TkxEPSNETMaster closed(nullptr);
     closed.SetDeviceName(Udp);

@@ -67,11 +67,12 @@ TEST(EpsnetTagList, LoadFromStringKeepsTagLinesSortedByName)
     EXPECT_EQ(NamesInOrder(list), QStringList({"Other"}));
 }
 
-// A text without tag lines leaves the list empty, and every lookup raises.
+// A text without tag lines is not loaded and leaves the list empty, and every lookup raises.
 TEST(EpsnetTagList, EmptyListRaisesOnEveryLookup)
 {
     TEpsnetTagList list;
-    list.LoadFromString(QStringLiteral("; nothing\r\n\r\n123 R B 0 INT\r\n"));
+    EXPECT_EQ(ErrorOf([&] { list.LoadFromString(QStringLiteral("; nothing\r\n\r\n123 R B 0 INT\r\n")); }),
+              "EEPSNETException: PUB file not loaded: no usable tag");
     EXPECT_EQ(list.Count(), 0);
     EXPECT_EQ(list.GetTagByName(QStringLiteral("Pump")), nullptr);
     const QString missing = QStringLiteral("EEPSNETException: Requested tag Pump doesn't exist in current tag list");
@@ -103,10 +104,10 @@ TEST(EpsnetTagList, LookupIsCaseSensitive)
 TEST(EpsnetTagList, AddressOrderAndBackToNames)
 {
     TEpsnetTagList list;
-    list.LoadFromString(QStringLiteral("a R W 10 INT\nb X W 500 INT\nc S W 3 INT\nd Y W 7 INT\ne R W -1 INT\nf X W 2 INT"));
+    list.LoadFromString(QStringLiteral("a R W 10 INT\nb X W 500 INT\nc S W 3 INT\nd Y W 7 INT\ne R W 1 INT\nf X W 2 INT"));
     list.SotrByAddr();
     EXPECT_FALSE(list.NameSorted());
-    EXPECT_EQ(AddressesInOrder(list), "X2 X500 Y7 S3 R-1 R10");
+    EXPECT_EQ(AddressesInOrder(list), "X2 X500 Y7 S3 R1 R10");
     EXPECT_EQ(list.GetTagByName(QStringLiteral("c"))->Address(), 3);
     EXPECT_TRUE(list.NameSorted());
     EXPECT_EQ(NamesInOrder(list), QStringList({"a", "b", "c", "d", "e", "f"}));
@@ -123,27 +124,45 @@ TEST(EpsnetTagList, DuplicateNamesFindTheFirst)
     EXPECT_EQ(list.GetTagByName(QStringLiteral("Dup"))->Address(), 30);
 }
 
-// A line that fails stops the load: the tags before it stay, in file order, not name-sorted.
-TEST(EpsnetTagList, FailedLineKeepsTheTagsBeforeIt)
+// A line that fails and a tag outside its area's memory are left out with a warning that names
+// the line; the other tags load, name-sorted.
+TEST(EpsnetTagList, BadLinesAreLeftOutWithAWarning)
 {
     TEpsnetTagList list;
-    const QString text = QStringLiteral("Zeta R W 0 INT\nAlpha R W 2 INT\nBad R W 4 WORD\nBeta R W 6 INT");
-    EXPECT_EQ(ErrorOf([&] { list.LoadFromString(text); }), "EEPSNETException: Unsupported datatype \"WORD\"");
-    EXPECT_EQ(NamesInOrder(list), QStringList({"Zeta", "Alpha"}));
-    EXPECT_FALSE(list.NameSorted());
-    EXPECT_EQ(list.GetTagByName(QStringLiteral("Zeta"))->Address(), 0);
+    list.LoadFromString(QStringLiteral("Zeta R W 0 INT\nAlpha R W 2 INT\nBad R W 4 WORD\nFar R B 65535 INT\nNeg X B -1 BOOL\nBeta R W 6 INT"));
+    EXPECT_EQ(NamesInOrder(list), QStringList({"Alpha", "Beta", "Zeta"}));
+    EXPECT_EQ(list.LoadWarnings(), QStringList({"PUB line 3 left out: Unsupported datatype \"WORD\"",
+                                                "PUB line 4 left out: tag Far lies outside the memory of area R (address 65535, 2 bytes)",
+                                                "PUB line 5 left out: tag Neg lies outside the memory of area X (address -1, 1 bytes)"}));
+    list.LoadFromString(QStringLiteral("Last R B 65534 INT"));
+    EXPECT_TRUE(list.LoadWarnings().isEmpty());
+    EXPECT_EQ(list.Count(), 1);
 }
 
-// After a failed load the thread-safe list still points the tags it kept into the images, so
-// they read the PLC's values, and it frees its lock.
-TEST(EpsnetTagList, ThreadSafeFailedLoadKeepsTheTagsBeforeItReadable)
+// A text without a usable tag is not loaded: the tags from before stay readable in their images
+// and the lock is free again.
+TEST(EpsnetTagList, TextWithoutAUsableTagKeepsTheTagsFromBefore)
 {
     TEpsnetThreadSafeTagList list;
-    EXPECT_EQ(ErrorOf([&] { list.LoadFromString(QStringLiteral("Msg R B 0 STRING[10]\nPump R B 10")); }),
-              "EEPSNETException: Wrong line format:Pump R B 10");
+    list.LoadFromString(QStringLiteral("Msg R B 0 STRING[10]"));
+    EXPECT_EQ(ErrorOf([&] { list.LoadFromString(QStringLiteral("Pump R B 10\n; nothing else")); }),
+              "EEPSNETException: PUB file not loaded: no usable tag: PUB line 1 left out: Wrong line format:Pump R B 10");
     EXPECT_TRUE(LockIsFree(list));
     list.UpdateFromPacket(*AnswerPacket(_epsnet_r, 0, Bytes({'H', 'i', 0})));
     EXPECT_EQ(list.GetAsString(QStringLiteral("Msg")), "Hi");
+    EXPECT_EQ(ErrorOf([&] { list.LoadFromString(QString()); }), "EEPSNETException: PUB file not loaded: no usable tag");
+}
+
+// Warnings are bounded: of many broken lines twenty are kept and the rest counted.
+TEST(EpsnetTagList, WarningsAreBounded)
+{
+    TEpsnetTagList list;
+    QString text = QStringLiteral("Ok R B 0 INT\n");
+    for (int i = 0; i < 100; ++i)
+        text += QStringLiteral("Bad R B x INT\n");
+    list.LoadFromString(text);
+    ASSERT_EQ(list.LoadWarnings().size(), TEpsnetTagList::MaxLoadWarnings + 1);
+    EXPECT_EQ(list.LoadWarnings().back(), "80 more PUB lines left out");
 }
 
 // A tag points at the image of its area; an answer for that area shows in its value.
@@ -267,7 +286,8 @@ TEST(EpsnetTagList, LargeFileLoadsAndFindsEveryTag)
     }
 }
 
-// Megabytes of garbage after good lines end the load with an exception and keep the good tags.
+// Megabytes of garbage after good lines are left out with a bounded list of warnings; the good
+// tags load.
 TEST(EpsnetTagList, GarbageAfterGoodLinesKeepsThem)
 {
     std::mt19937 random(12345);
@@ -277,8 +297,8 @@ TEST(EpsnetTagList, GarbageAfterGoodLinesKeepsThem)
     const QString text = QStringLiteral("Good1 R W 0 INT\nGood2 X B 1 .3 BOOL\n") + QString::fromLatin1(garbage);
 
     TEpsnetThreadSafeTagList list;
-    const QString error = ErrorOf([&] { list.LoadFromString(text); });
-    EXPECT_NE(error, "<no exception>");
+    EXPECT_EQ(ErrorOf([&] { list.LoadFromString(text); }), "<no exception>");
+    EXPECT_LE(list.LoadWarnings().size(), TEpsnetTagList::MaxLoadWarnings + 1);
     TEpsnetTagListLock tags(list);
     ASSERT_GE(tags->Count(), 2);
     EXPECT_EQ(tags->Items(0)->Name(), "Good1");

@@ -61,36 +61,6 @@ TEST_P(HttpFault, IsLoggedRetriedAndRecoveredFrom)
 INSTANTIATE_TEST_SUITE_P(Faults, HttpFault, ::testing::ValuesIn(HttpFaults),
                          [](const ::testing::TestParamInfo<THttpFault>& fault) { return std::string(fault.param.Name); });
 
-// At a reconnection the PLC serves a PUB file with a broken line in the middle: the load stops
-// there with the line in the log, the tags before it are kept and the reads planned from the
-// last good file go on, so the message variable, which comes before the broken line, is still
-// spoken; the line stays connected.
-TEST(PubFault, BadLineInTheMiddleKeepsTheTagsBeforeIt)
-{
-    TPlcWithVocator plc(TLine::Udp, PubText);
-    plc.StartSim();
-    plc.StartVocator(Welcome);
-    ASSERT_TRUE(plc.Set("Message", "Before"));
-    ASSERT_TRUE(plc.Vocator.WaitForSpoken(2, PatientMs)) << plc.Vocator.Log().toStdString();
-
-    const QString broken = plc.Vocator.Dir().File("broken.pub");
-    TestSupport::WriteFileBytes(broken, "Counter R W 0 INT\r\nMessage R B 10 STRING[64]\r\nPump R B 10\r\nLevel R W 80 REAL\r\n");
-    ASSERT_EQ(plc.Sim->Command("pub file " + broken), "ok");
-    ASSERT_EQ(plc.Sim->Command("drop 1"), "ok"); // the next connection downloads the file again
-    const QString failed = plc.DeviceName() + "\tTkxEPSNETMasterThread:" + plc.DeviceName() +
-                           ":EEPSNETException:Wrong line format:Pump R B 10\r\n";
-    ASSERT_TRUE(TestSupport::WaitUntil([&] { return plc.Vocator.Log().contains(failed); }, PatientMs)) << plc.Vocator.Log().toStdString();
-    const qsizetype closes = plc.Vocator.Log().count("\tTCP Close\r\n");
-
-    ASSERT_TRUE(plc.Set("Message", "After"));
-    ASSERT_TRUE(plc.Vocator.WaitForSpoken(3, RecoveryBoundMs)) << plc.Vocator.Log().toStdString();
-    ASSERT_TRUE(plc.WaitForReads());
-    EXPECT_TRUE(plc.Vocator.Stop());
-    EXPECT_EQ(plc.Vocator.Spoken(), (QStringList{Welcome, "Before", "After"}));
-    EXPECT_EQ(plc.Vocator.Log().count("\tTCP Close\r\n"), closes) << "the connection stays up";
-    EXPECT_EQ(plc.Downloads(), 2);
-}
-
 // The web server stalls past the download's time-out (HttpTimeOut, shortened here from its 90 s):
 // the download gives up with "timed out" in the log, the line is closed and connected again, and
 // once the server answers in time the text on the PLC is spoken.

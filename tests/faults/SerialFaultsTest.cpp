@@ -64,3 +64,39 @@ TEST_F(SerialFault, FarEndClosedAndReopened)
     EXPECT_TRUE(TestSupport::WaitUntil([&] { return FReceived > received + 2; }, PatientMs)) << "the reads go on";
     EXPECT_EQ(Counter(FSim->Command("stats"), "serial-closed"), 1);
 }
+
+// Junk, corrupted and doubled answers on the serial line are skipped, and a text longer than
+// one answer frame is read in several requests: after every answer the message tag holds a text
+// the PLC wrote, whole, never the halves of two.
+TEST(SerialLine, LiesAreSkippedAndLongTextsReadWhole)
+{
+    TestSupport::TTempDir dir;
+    TLogSystemScope logSystem;
+    const QByteArray pub = "Counter R W 0 INT\r\nMessage R B 10 STRING[1000]\r\n";
+    TestSupport::WriteFileBytes(dir.File("var.pub"), pub);
+    TSimProcess sim({"--serial", dir.File("ttyPLC"), "--pub", dir.File("var.pub")});
+    TkxEPSNETMaster master(nullptr);
+    master.SetDeviceName("DEFERED:_" + dir.File("ttyPLC"));
+    master.SetPubFileName(QString());
+    QStringList seen;
+    master.OnReceivePacket = [&](IComEventSender*, TDataPacket*) {
+        const QString text = master.TagList().GetAsString("Message");
+        if (seen.isEmpty() || seen.back() != text)
+            seen << text;
+    };
+    master.Open();
+    master.TagList().LoadFromString(pub);
+    master.AddAllTagToRList();
+
+    QStringList written{QString()};
+    for (const char* lie : {"junk 4", "badfcs 2", "duplicate 3", "badlen 2"}) {
+        SCOPED_TRACE(lie);
+        ASSERT_EQ(sim.Command(lie), "ok");
+        written << QString(300, QChar(char16_t(u'a' + written.size()))) + QString(400, u'z') + QString::fromUtf8(lie);
+        ASSERT_EQ(sim.Command("set Message " + written.back()), "ok");
+        ASSERT_TRUE(TestSupport::WaitUntil([&] { return !seen.isEmpty() && seen.back() == written.back(); }, RecoveryBoundMs));
+    }
+    master.Close();
+    for (const QString& text : seen)
+        EXPECT_TRUE(written.contains(text)) << text.toStdString();
+}

@@ -1,5 +1,5 @@
-// Feeds arbitrary datagrams to the master's answer handling: the UDP header check, the data of a
-// read answer and their copy into the RAM image. Every input ends in a valid result or an
+// Feeds arbitrary datagrams to the master's answer handling: the check of the whole datagram, the
+// data of a read answer that passed it and their copy into the RAM image. Every input ends in a valid result or an
 // exception of ours; nothing is read or written outside a buffer.
 #include "epsnet/kxEPSNET_frames.h"
 #include "epsnet/kxEPSNET_taglist.h"
@@ -35,10 +35,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto lastMESI = static_cast<std::uint16_t>(data[4] << 8 | data[5]);
     const QByteArrayView datagram(reinterpret_cast<const char*>(data + 6), static_cast<qsizetype>(size - 6));
 
-    const TUdpHeaderCheck check = CheckUdpHeader(datagram.first(std::min<qsizetype>(datagram.size(), UdpHeaderSize)), lastMESI);
-    if (check == uhValid && (datagram.size() < UdpHeaderSize || (static_cast<std::uint8_t>(datagram[0]) << 8 | static_cast<std::uint8_t>(datagram[1])) != lastMESI))
+    const TAwaitedAnswer awaited = AwaitReadAnswer(0, 126, length);
+    if (CheckUdpAnswer(datagram, lastMESI, awaited) != acValid)
+        return 0;
+    const QByteArrayView answer = UdpAnswerFrame(datagram, awaited);
+    if (CheckAnswerFrame(answer, awaited) != acValid || (static_cast<std::uint8_t>(datagram[0]) << 8 | static_cast<std::uint8_t>(datagram[1])) != lastMESI)
         std::abort();
-    const QByteArrayView answer = datagram.size() > UdpHeaderSize ? datagram.sliced(UdpHeaderSize) : QByteArrayView();
     try {
         const QByteArray values = ReadAnswerData(answer, length);
         if (values.size() != length)

@@ -293,7 +293,7 @@ TEST_F(PubFileDownload, BadPubAndANewPubAreServedAsTheyAre)
         tags.LoadFromString(Download(sim));
         ADD_FAILURE() << "the bad PUB file loaded";
     } catch (const EEPSNETException& error) {
-        EXPECT_EQ(error.Message(), QStringLiteral("Wrong line format:Pump R B 10"));
+        EXPECT_EQ(error.Message(), QStringLiteral("PUB file not loaded: no usable tag: PUB line 2 left out: Wrong line format:Pump R B 10"));
     }
     ASSERT_EQ(sim.Command(QStringLiteral("pub normal")), QStringLiteral("ok"));
     const QString other = Dir.File(QStringLiteral("other.pub"));

@@ -23,6 +23,7 @@ QByteArrayView TSimAnswerer::Answer(QByteArrayView frame)
         ++FCounters.ShortAnswers;
         return SlaveFrames::Truncated(answer);
     }
+    Corrupt(size);
     return answer;
 }
 
@@ -47,6 +48,31 @@ qsizetype TSimAnswerer::Build(QByteArrayView frame)
     ++FCounters.ReadFrames;
     FMemory.ReadInto(request.Area, request.Address, request.Length, FAnswer.data() + SlaveFrames::ReadAnswerDataOffset);
     return SlaveFrames::ReadAnswerAround(request, FAnswer);
+}
+
+void TSimAnswerer::Corrupt(qsizetype size)
+{
+    char* bytes = FAnswer.data();
+    const bool read = size > ConnectAnswerSize;
+    // The station byte and the length byte leave the check sum right, so only the check that
+    // looks at them can catch them.
+    auto refreshChecksum = [&] {
+        const qsizetype from = read ? 4 : 1;
+        bytes[size - 2] = static_cast<char>(CalculateFCS(QByteArrayView(bytes + from, size - 2 - from)));
+    };
+    if (TSimFaults::Take(FFaults.BadStationAnswers)) {
+        bytes[read ? 5 : 2] = static_cast<char>(bytes[read ? 5 : 2] + 1);
+        refreshChecksum();
+        ++FCounters.Corrupted;
+    }
+    if (read && TSimFaults::Take(FFaults.BadLengthAnswers)) {
+        bytes[2] = static_cast<char>(bytes[2] - 1);
+        ++FCounters.Corrupted;
+    }
+    if (TSimFaults::Take(FFaults.BadChecksumAnswers)) {
+        bytes[size - 2] = static_cast<char>(bytes[size - 2] ^ 0x5A);
+        ++FCounters.Corrupted;
+    }
 }
 
 void TSimAnswerer::Log(const char* direction, const char* line, QByteArrayView bytes) const

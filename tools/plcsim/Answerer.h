@@ -9,8 +9,8 @@ class TSimMemory;
 
 // The EPSNET slave's answers, whatever the line: the connect frame and reads of N bytes from the
 // memory. Frames that are broken, not for this station or not a request it knows get no answer,
-// as on a real line. The drop and short faults apply here; the faults of each kind of line are
-// applied by the line.
+// as on a real line. The drop, short, check sum, station and length faults apply here; the
+// faults of each kind of line are applied by the line.
 class TSimAnswerer {
 public:
     TSimAnswerer(const TSimMemory& memory, TSimFaults& faults, TSimCounters& counters, std::uint8_t station, bool verbose);
@@ -27,6 +27,8 @@ public:
 private:
     // The answer before any fault; 0 bytes when the frame gets none.
     qsizetype Build(QByteArrayView frame);
+    // Applies the check sum, station and length faults to the answer in the buffer.
+    void Corrupt(qsizetype size);
 
     const TSimMemory& FMemory;
     TSimFaults& FFaults;

@@ -4,6 +4,7 @@
 #include "WebServer.h"
 #include "platform/Exceptions.h"
 #include <QFile>
+#include <QHostAddress>
 #include <QRegularExpression>
 #include <limits>
 
@@ -14,7 +15,8 @@ const QStringList CommandWords = {
     QStringLiteral("load"),  QStringLiteral("drop"),       QStringLiteral("short"), QStringLiteral("wrongid"),
     QStringLiteral("delay"), QStringLiteral("trickle"),    QStringLiteral("close"), QStringLiteral("serial-close"),
     QStringLiteral("pub"),   QStringLiteral("http-delay"), QStringLiteral("http"),  QStringLiteral("reset"),
-    QStringLiteral("stats"), QStringLiteral("quit"),
+    QStringLiteral("stats"), QStringLiteral("quit"),       QStringLiteral("badfcs"), QStringLiteral("badstation"),
+    QStringLiteral("badlen"), QStringLiteral("foreign"),   QStringLiteral("duplicate"), QStringLiteral("junk"),
 };
 
 // The longest delay a command takes: a day.
@@ -115,6 +117,13 @@ QString TSimCommands::HelpText()
         "  trickle N             send the next N TCP or serial answers one byte at a time, 2 ms apart\n"
         "  reset N               send the first half of the next N TCP answers, then reset the\n"
         "                        connection\n"
+        "  badfcs N              send the next N answers with a wrong check sum\n"
+        "  badstation N          send the next N answers from another station (check sum right)\n"
+        "  badlen N              send the next N read answers with length bytes that disagree\n"
+        "  foreign N [IP]        UDP: before each of the next N answers send a forged one (its\n"
+        "                        data all 'F') from IP, or from another port of our own address\n"
+        "  duplicate N           send the next N answers twice\n"
+        "  junk N                send junk before the next N answers (UDP: a datagram of it)\n"
         "  close                 close every open TCP connection now\n"
         "  serial-close MS       unplug the serial line: its pty closes at once, a new one takes its\n"
         "                        place under the same link after MS milliseconds\n"
@@ -181,6 +190,21 @@ QString TSimCommands::Run(const QString& command, const QString& rest)
         const int delay = Count(first, QStringLiteral("delay MS"), MaxDelay);
         FFaults.DelayedAnswers = Count(second, command);
         FFaults.DelayMs = delay;
+    } else if (command == u"badfcs") {
+        FFaults.BadChecksumAnswers = Count(rest, command);
+    } else if (command == u"badstation") {
+        FFaults.BadStationAnswers = Count(rest, command);
+    } else if (command == u"badlen") {
+        FFaults.BadLengthAnswers = Count(rest, command);
+    } else if (command == u"foreign") {
+        if (!second.isEmpty() && QHostAddress(second).isNull())
+            throw Exception(QStringLiteral("foreign needs a count and maybe an IP address, not \"%1\"").arg(second));
+        FFaults.ForeignAnswers = Count(first, command);
+        FFaults.ForeignAddress = second;
+    } else if (command == u"duplicate") {
+        FFaults.DuplicatedAnswers = Count(rest, command);
+    } else if (command == u"junk") {
+        FFaults.JunkAnswers = Count(rest, command);
     } else if (command == u"trickle") {
         if (!FSlave.ServesTcp() && !FSlave.ServesSerial())
             throw Exception(QStringLiteral("trickle applies to TCP and serial lines; this simulator serves neither"));

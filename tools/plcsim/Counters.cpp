@@ -12,6 +12,8 @@ QString TSimCounters::Format() const
         {"answers", Answers},              {"dropped", Dropped},                {"short", ShortAnswers},
         {"wrong-id", WrongIdAnswers},      {"tcp-closed", TcpClosed},           {"delayed", Delayed},
         {"trickled", Trickled},            {"reset", Resets},                   {"serial-closed", SerialClosed},
+        {"corrupted", Corrupted},          {"foreign-sent", ForeignSent},       {"duplicated", Duplicated},
+        {"junk", Junk},
         {"http-requests", HttpRequests},   {"login-pages", LoginPages},         {"logins-accepted", LoginsAccepted},
         {"logins-refused", LoginsRefused}, {"pub-served", PubServed},           {"pub-refused", PubRefused},
         {"http-not-found", HttpNotFound},  {"http-bad", HttpBad},               {"http-delayed", HttpDelayed},

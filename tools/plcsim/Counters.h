@@ -21,6 +21,10 @@ struct TSimCounters {
     std::uint64_t Trickled = 0;
     std::uint64_t Resets = 0;        // connections reset after half an answer
     std::uint64_t SerialClosed = 0;  // times the serial line was unplugged on command
+    std::uint64_t Corrupted = 0;     // answers sent with a wrong check sum, station or length
+    std::uint64_t ForeignSent = 0;   // forged answers sent from another address or port
+    std::uint64_t Duplicated = 0;
+    std::uint64_t Junk = 0;          // runs of junk sent before an answer
     // HTTP
     std::uint64_t HttpRequests = 0;
     std::uint64_t LoginPages = 0;

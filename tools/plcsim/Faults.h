@@ -22,6 +22,13 @@ struct TSimFaults {
     int DelayMs = 0;
     int TrickledAnswers = 0; // TCP and serial: one byte at a time
     int ResetAnswers = 0;   // TCP: the first half, then a reset of the connection
+    int BadChecksumAnswers = 0; // the check sum byte wrong
+    int BadStationAnswers = 0;  // from another station (the check sum fits)
+    int BadLengthAnswers = 0;   // reads: the two length bytes disagree (the check sum fits)
+    int ForeignAnswers = 0;     // UDP: a forged copy first, from another sender
+    QString ForeignAddress;     // its address; empty: the simulator's own, from another port
+    int DuplicatedAnswers = 0;  // sent twice
+    int JunkAnswers = 0;        // junk first: bytes on a stream, a datagram on UDP
     TPubMode PubMode = TPubMode::Normal;
     qint64 HugeSize = 0;
     QByteArray FileBody;

@@ -104,8 +104,15 @@ void TSimMemory::LoadPubFile(const QString& fileName)
     try {
         tags->LoadFromString(DecodePubFileBytes(bytes, FCodePage));
     } catch (const Exception& error) {
-        throw Exception(QStringLiteral("PUB file \"%1\": %2").arg(fileName, error.Message()));
+        // A file without any tag line is an empty layout; one with broken lines is refused below.
+        if (tags->LoadWarnings().isEmpty())
+            tags->Clear();
+        else
+            throw Exception(QStringLiteral("PUB file \"%1\": %2").arg(fileName, error.Message()));
     }
+    // The simulator's layout must be exact: a line the master would leave out is an error here.
+    if (!tags->LoadWarnings().isEmpty())
+        throw Exception(QStringLiteral("PUB file \"%1\": %2").arg(fileName, tags->LoadWarnings().front()));
     for (int i = 0; i < tags->Count(); ++i)
         tags->Items(i)->DataPtr = FImages[tags->Items(i)->Area()].get();
     FTags = std::move(tags);

@@ -148,6 +148,25 @@ qsizetype WrapAnswer(QByteArrayView answer, std::uint16_t identifier, std::uint8
     return size;
 }
 
+QByteArrayView JunkBytes()
+{
+    static const char junk[] = {'\x68', '\x10', '\x16', '\x68', '\x05', '\x05', '\x68', '\x7E', '\x00', '\x10', '\xFF', '\x16'};
+    return QByteArrayView(junk, sizeof junk);
+}
+
+QByteArray Forged(QByteArrayView datagram)
+{
+    QByteArray forged = datagram.toByteArray();
+    const auto split = SplitDatagram(forged);
+    if (!split || split->Frame.size() <= ConnectAnswerSize)
+        return forged;
+    char* frame = forged.data() + UdpHeaderSize;
+    const qsizetype size = split->Frame.size();
+    std::memset(frame + ReadAnswerDataOffset, 'F', std::size_t(size - ReadAnswerDataOffset - 2));
+    frame[size - 2] = static_cast<char>(CalculateFCS(QByteArrayView(frame + 4, size - 6)));
+    return forged;
+}
+
 QString Hex(QByteArrayView bytes)
 {
     return StringToHex(bytes.toByteArray(), QStringLiteral(" "));

@@ -64,6 +64,11 @@ std::optional<TDatagram> SplitDatagram(QByteArrayView datagram);
 // pad byte when the total is odd, as the master pads its own. Gives its size.
 qsizetype WrapAnswer(QByteArrayView answer, std::uint16_t identifier, std::uint8_t pn, TDatagramBuffer& out);
 
+// Bytes that are no answer but look like the start of one here and there, for the junk fault.
+QByteArrayView JunkBytes();
+// The answer datagram made a forgery: its data bytes all 'F', the check sum made to fit.
+QByteArray Forged(QByteArrayView datagram);
+
 // Hex bytes separated by blanks, for the frame log.
 QString Hex(QByteArrayView bytes);
 

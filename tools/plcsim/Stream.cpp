@@ -59,6 +59,14 @@ void TSimStream::Answer(QByteArrayView frame)
         outgoing.Trickle = true;
         ++counters.Trickled;
     }
+    const bool junk = TSimFaults::Take(faults.JunkAnswers);
+    const bool twice = TSimFaults::Take(faults.DuplicatedAnswers);
+    if (junk || twice) {
+        counters.Junk += junk ? 1 : 0;
+        counters.Duplicated += twice ? 1 : 0;
+        FScratch = (junk ? SlaveFrames::JunkBytes().toByteArray() : QByteArray()) + answer.toByteArray() + (twice ? answer.toByteArray() : QByteArray());
+        answer = FScratch;
+    }
     if (FLink.Reset && TSimFaults::Take(faults.ResetAnswers)) {
         outgoing.Reset = true;
         answer = SlaveFrames::Truncated(answer);

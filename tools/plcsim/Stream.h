@@ -47,6 +47,7 @@ private:
     TLink FLink;
     QByteArray FPending; // the start of a frame not yet complete
     QByteArray FBatch;   // answers of one read, sent in one write
+    QByteArray FScratch; // an answer with junk before it or sent twice
     std::deque<TOutgoing> FQueue;
     QTimer FTimer;
     QElapsedTimer FClock;

@@ -41,6 +41,7 @@ TSimUdpPort::~TSimUdpPort()
 
 void TSimUdpPort::Bind(const QHostAddress& address, quint16 port)
 {
+    FAddress = address;
     const auto [socketAddress, length] = SocketAddress(address, port);
     FFd = ::socket(socketAddress.ss_family, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (FFd < 0 || ::bind(FFd, reinterpret_cast<const sockaddr*>(&socketAddress), length) != 0)
@@ -113,11 +114,40 @@ void TSimUdpPort::Serve(QByteArrayView datagram, const TPeer& peer)
     }
     const QByteArrayView reply(FReply.data(), SlaveFrames::WrapAnswer(answer, identifier, request->PN, FReply));
     FAnswerer.Log(">", "udp", reply);
-    if (!TSimFaults::Take(faults.DelayedAnswers))
-        return Send(reply, peer);
+    if (TSimFaults::Take(faults.JunkAnswers)) {
+        ++FAnswerer.Counters().Junk;
+        Send(SlaveFrames::JunkBytes(), peer);
+    }
+    if (TSimFaults::Take(faults.ForeignAnswers)) {
+        ++FAnswerer.Counters().ForeignSent;
+        SendForeign(SlaveFrames::Forged(reply), peer, faults.ForeignAddress);
+    }
+    const int copies = TSimFaults::Take(faults.DuplicatedAnswers) ? 2 : 1;
+    if (copies > 1)
+        ++FAnswerer.Counters().Duplicated;
+    if (!TSimFaults::Take(faults.DelayedAnswers)) {
+        for (int i = 0; i < copies; ++i)
+            Send(reply, peer);
+        return;
+    }
     // Held with the identifier of its own request: a master that has moved on sees an old one.
     ++FAnswerer.Counters().Delayed;
-    QTimer::singleShot(faults.DelayMs, Qt::PreciseTimer, this, [this, held = reply.toByteArray(), peer] { Send(held, peer); });
+    QTimer::singleShot(faults.DelayMs, Qt::PreciseTimer, this, [this, held = reply.toByteArray(), peer, copies] {
+        for (int i = 0; i < copies; ++i)
+            Send(held, peer);
+    });
+}
+
+void TSimUdpPort::SendForeign(QByteArrayView reply, const TPeer& peer, const QString& address) const
+{
+    const QHostAddress from = address.isEmpty() ? FAddress : QHostAddress(address);
+    const auto [socketAddress, length] = SocketAddress(from, 0);
+    const int fd = ::socket(socketAddress.ss_family, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return;
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&socketAddress), length) == 0)
+        ::sendto(fd, reply.data(), std::size_t(reply.size()), 0, reinterpret_cast<const sockaddr*>(&peer.Address), peer.Length);
+    ::close(fd);
 }
 
 void TSimUdpPort::Send(QByteArrayView reply, const TPeer& peer) const

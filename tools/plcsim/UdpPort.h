@@ -46,9 +46,12 @@ private:
     void ReadDatagrams();
     void Serve(QByteArrayView datagram, const TPeer& peer);
     void Send(QByteArrayView reply, const TPeer& peer) const;
+    // Sends from a socket of its own on address (empty: the port's own address, another port).
+    void SendForeign(QByteArrayView reply, const TPeer& peer, const QString& address) const;
 
     TSimAnswerer& FAnswerer;
     int FFd = -1;
+    QHostAddress FAddress;
     QSocketNotifier* FNotifier = nullptr;
     TBatch FBatch;
     SlaveFrames::TDatagramBuffer FReply{};
