@@ -263,6 +263,32 @@ TEST(BlockSocket, UdpDatagramReadInPieces)
     EXPECT_EQ(client->GetRemoteSinPort(), server->GetLocalSinPort());
 }
 
+// A client locked to its server takes its datagrams whole, one per read, and drops what another
+// sender sends, counting it; the server stays its peer.
+TEST(BlockSocket, LockedUdpClientTakesOnlyItsPeersDatagramsWhole)
+{
+    auto server = UdpServer();
+    auto client = UdpClientOf(*server);
+    client->SetPeerLocked(true);
+    auto stranger = UdpServer();
+    stranger->Connect(QStringLiteral("127.0.0.1"), Text(client->GetLocalSinPort()));
+
+    EXPECT_EQ(stranger->SendString("forged"), 6);
+    server->Connect(QStringLiteral("127.0.0.1"), Text(client->GetLocalSinPort()));
+    EXPECT_EQ(server->SendString("short"), 5);
+    EXPECT_EQ(server->SendString("next one"), 8);
+    char buffer[64];
+    EXPECT_EQ(client->RecvDatagram(buffer, sizeof buffer, GenerousMs), 5);
+    EXPECT_EQ(QByteArray(buffer, 5), "short");
+    EXPECT_EQ(client->RecvDatagram(buffer, sizeof buffer, GenerousMs), 8);
+    EXPECT_EQ(QByteArray(buffer, 8), "next one");
+    EXPECT_EQ(client->ForeignDatagrams(), 1u);
+    EXPECT_EQ(client->LastForeignSender(), QStringLiteral("127.0.0.1:") + Text(stranger->GetLocalSinPort()));
+    EXPECT_EQ(client->GetRemoteSinPort(), server->GetLocalSinPort());
+    EXPECT_EQ(client->RecvDatagram(buffer, sizeof buffer, 50), 0);
+    EXPECT_EQ(client->LastError(), TBlockSocket::TimedOutError);
+}
+
 // Purge drops the unread rest of a datagram and every datagram waiting behind it; what is sent
 // afterwards arrives whole.
 TEST(BlockSocket, UdpPurgeDropsRestAndPendingDatagrams)
