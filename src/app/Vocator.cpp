@@ -1,9 +1,11 @@
-// The program: start-up, message loop and shut-down. Windowless until the windows exist: the
-// same data module, log file and exception capture as the tray application.
+// The program: start-up, message loop and shut-down. On a display it is the tray program with
+// its windows; with "/service", or without a display, it runs windowless: the same data module,
+// log file and exception capture, and no window system touched.
 #include "announce/DMod.h"
 #include "app/ConsoleMemo.h"
 #include "app/StartUp.h"
 #include "app/UnattendedRun.h"
+#include "app/gui/WindowedStartUp.h"
 #include "common/kxtools.h"
 #include "errorsystem/ErrorSystem.h"
 #include "errorsystem/JCLAutoException.h"
@@ -47,6 +49,16 @@ TJCLAutoExceptionErrorLog* CreateExceptionCapture(QObject* owner)
     capture->SetLogMemoIndex(1);
     capture->Loaded();
     return capture;
+}
+
+// The windows need a display (the platform plugin Qt would load otherwise fails) and are not
+// wanted by a service; the self-test needs none.
+bool WindowsWanted(const QStringList& arguments)
+{
+    if (FindCmdLineSwitch(arguments, QStringLiteral("service")) || FindCmdLineSwitch(arguments, QStringLiteral("selftest")))
+        return false;
+    return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
+           !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
 }
 
 int RunProgram(int argc, char** argv, const QStringList& arguments)
@@ -108,5 +120,7 @@ int main(int argc, char** argv)
         return 0;
     }
     ApplyLogFileSettings(ChangeFileExt(ExecutablePath(), QStringLiteral(".ini")));
+    if (WindowsWanted(arguments))
+        return RunWindowedProgram(argc, argv);
     return RunProgram(argc, argv, arguments);
 }

@@ -22,6 +22,7 @@ TVocatorProcess::TVocatorProcess() : FProgram(FDir.File(QStringLiteral("vocator"
     // Windowless, whatever the machine running the tests has.
     FEnvironment.remove(QStringLiteral("DISPLAY"));
     FEnvironment.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    FEnvironment.remove(QStringLiteral("QT_QPA_PLATFORM"));
 }
 
 TVocatorProcess::~TVocatorProcess()
