@@ -10,7 +10,9 @@
 #include "platform/ProcessPriority.h"
 #include "platform/VersionInfo.h"
 #include <QCloseEvent>
+#include <QGuiApplication>
 #include <QMenuBar>
+#include <QScreen>
 
 namespace {
 
@@ -122,6 +124,18 @@ void TAbstractMainForm::SetFormStyle(TFormStyle Value)
         setWindowState(kept | Qt::WindowMaximized);
         break;
     }
+}
+
+void TAbstractMainForm::KeepOnScreen()
+{
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    const QRect available = screen->availableGeometry();
+    if (available.contains(QRect(pos(), size())))
+        return;
+    resize(size().boundedTo(available.size()));
+    move(available.center() - QPoint(width() / 2, height() / 2));
 }
 
 void TAbstractMainForm::FullScreen() { setWindowState((windowState() & Qt::WindowMinimized) | Qt::WindowFullScreen); }

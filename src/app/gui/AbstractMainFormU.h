@@ -56,6 +56,8 @@ protected:
     // Brings the window to the front at another instance's request; true when it is shown.
     virtual bool SwitchRequested();
     bool ClosingForGood() const noexcept { return FClosingForGood; }
+    // A designed place that does not fit on the screen gives way to the screen's centre.
+    void KeepOnScreen();
 
 private:
     void ActAboutExecute();

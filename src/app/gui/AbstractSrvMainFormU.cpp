@@ -189,8 +189,9 @@ void TAbstractSrvMainForm::TrayIconActivated(QSystemTrayIcon::ActivationReason r
 
 void TAbstractSrvMainForm::ActShowExecute()
 {
-    setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
     show();
+    if (isMinimized())
+        setWindowState(windowState() & ~Qt::WindowMinimized);
     raise();
     activateWindow();
 }

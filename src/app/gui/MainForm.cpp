@@ -14,6 +14,7 @@ TMain::TMain(TDM* dm, QWidget* parent) : TAbstractSrvMainForm(parent), DM(dm)
     Timer->OnTimer = [this](QObject*) { TimerTimer(); };
     resize(886, 676);
     move(392, 187);
+    KeepOnScreen();
     Loaded();
 }
 
