@@ -129,6 +129,11 @@ TEST_F(MainWindow, ShowsItsPagesAndCommands)
         ASSERT_NE(control, nullptr) << expected.Name;
         EXPECT_EQ(control->accessibleName(), expected.Accessible);
     }
+    for (const QWidget* control : Main->findChildren<QWidget*>()) {
+        if (!control->objectName().isEmpty() && !control->objectName().startsWith("qt_")) {
+            EXPECT_FALSE(control->accessibleName().isEmpty()) << control->objectName().toStdString();
+        }
+    }
 }
 
 // "Stop processing" can be chosen exactly while the data module works: not while a tick speaks.
