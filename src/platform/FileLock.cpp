@@ -30,3 +30,5 @@ TFileLock::~TFileLock()
     if (FFd >= 0)
         ::close(FFd);
 }
+
+std::uint32_t CurrentUserId() { return ::getuid(); }

@@ -1,5 +1,6 @@
 #pragma once
 #include <QString>
+#include <cstdint>
 
 // An exclusive lock (flock) on a file, taken without waiting and held for the object's lifetime.
 // The kernel releases it when the holder dies, so the file a crashed process left behind never
@@ -22,3 +23,6 @@ private:
     int FFd = -1;
     bool FAcquired = false;
 };
+
+// The real user id of the process: files of one user in a folder all users share carry it.
+std::uint32_t CurrentUserId();

@@ -18,12 +18,14 @@ const QByteArray HiddenAnswer = "hidden\n";
 constexpr int ConnectTimeOutMs = 3000;
 constexpr int AnswerTimeOutMs = 5000;
 
-QString GuardFolder()
+// The guard's files without their extension: in the user's run-time folder, else in the
+// temporary folder, where the user id keeps another user's instance from counting as ours.
+QString GuardFileStem()
 {
     const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
     if (!runtime.isEmpty() && QFileInfo(runtime).isDir())
-        return runtime.endsWith(u'/') ? runtime : runtime + u'/';
-    return TempPath();
+        return (runtime.endsWith(u'/') ? runtime : runtime + u'/') + TXJustOne::ApplicationTitle();
+    return TempPath() + TXJustOne::ApplicationTitle() + u'-' + QString::number(CurrentUserId());
 }
 
 } // namespace
@@ -42,9 +44,9 @@ QString TXJustOne::ApplicationTitle()
     return title.left(1) + title.mid(1).toLower();
 }
 
-QString TXJustOne::LockFileName() { return GuardFolder() + ApplicationTitle() + QStringLiteral(".lock"); }
+QString TXJustOne::LockFileName() { return GuardFileStem() + QStringLiteral(".lock"); }
 
-QString TXJustOne::ServerName() { return GuardFolder() + ApplicationTitle() + QStringLiteral(".socket"); }
+QString TXJustOne::ServerName() { return GuardFileStem() + QStringLiteral(".socket"); }
 
 void TXJustOne::SetEnabled(bool value)
 {

@@ -37,7 +37,8 @@ public:
     // The executable's name without folder, cut before its first dot, lower case after the
     // first character: the name every copy of the program shares.
     static QString ApplicationTitle();
-    // The lock file and the local socket; $XDG_RUNTIME_DIR, else the temporary folder.
+    // The lock file and the local socket; in $XDG_RUNTIME_DIR, else in the temporary folder with
+    // the user id in their names.
     static QString LockFileName();
     static QString ServerName();
 
