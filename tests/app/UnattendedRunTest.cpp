@@ -138,6 +138,11 @@ TEST(UnattendedRun, SecondInstanceOnTheSameIniIsRefused)
 
     QProcess second;
     second.setWorkingDirectory(first.Dir().Path());
+    // Windowless like the first one, whatever display the tests have.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        environment.remove(name);
+    second.setProcessEnvironment(environment);
     second.start(first.Program(), {});
     ASSERT_TRUE(second.waitForFinished(30000));
     EXPECT_NE(second.exitCode(), 0);
