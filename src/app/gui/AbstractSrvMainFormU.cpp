@@ -46,8 +46,8 @@ TAbstractSrvMainForm::TAbstractSrvMainForm(QWidget* parent) : TAbstractMainForm(
 TAbstractSrvMainForm::~TAbstractSrvMainForm()
 {
     TrayIcon->hide();
-    // The memo serves the main thread's pending events while its thread ends; it goes while the
-    // window is still whole, not amid the destruction of its children.
+    // The memo leaves the log registry while the window is still whole, so no line is routed to a
+    // page that is being taken apart.
     delete EMLog;
     EMLog = nullptr;
 }

@@ -1,6 +1,8 @@
 #include "errorsystem/gui/ErrorMemo.h"
 #include "common/kxtools.h"
 #include "platform/DateTime.h"
+#include <QCoreApplication>
+#include <QEvent>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QThread>
@@ -21,9 +23,16 @@ TMemoThread::TMemoThread(TErrorMemo* AMemo) : FMemo(AMemo) { Start(); }
 TMemoThread::~TMemoThread()
 {
     // The owner has asked for termination already, so the woken thread ends instead of sleeping again.
-    FMemo.store(nullptr);
+    TErrorMemo* memo = FMemo.exchange(nullptr);
     FEvent.SetEvent();
-    WaitFor();
+    // The thread may be waiting for the main thread to add its last line. Serving every pending
+    // event here would run arbitrary handlers inside a window's destruction, so only that hand-over
+    // is withdrawn: a withdrawn blocking call releases its caller, and the line goes with the memo.
+    while (!Finished()) {
+        if (memo)
+            QCoreApplication::removePostedEvents(memo, QEvent::MetaCall);
+        SleepMs(1);
+    }
 }
 
 void TMemoThread::AddLine(const QString& Atext)
