@@ -1,4 +1,5 @@
 #pragma once
+#include "platform/FileLock.h"
 #include <QString>
 
 // One windowless instance per ini file: an exclusive flock on a lock file named from a hash of
@@ -9,23 +10,18 @@
 class TInstanceLock {
 public:
     explicit TInstanceLock(const QString& iniFileName);
-    ~TInstanceLock();
-    TInstanceLock(const TInstanceLock&) = delete;
-    TInstanceLock& operator=(const TInstanceLock&) = delete;
 
-    // False when another process holds the lock.
-    bool Acquired() const noexcept { return FAcquired; }
-    // The lock file could not be opened (Error() says why); the guard then lets the run go on.
-    bool Unavailable() const { return !FError.isEmpty(); }
-    QString Error() const { return FError; }
-    QString LockFileName() const { return FLockFileName; }
+    // False when another process holds the lock; true also when the lock file cannot be used.
+    bool Acquired() const noexcept { return FLock.Acquired() || Unavailable(); }
+    // The lock file could not be used (Error() says why); the guard then lets the run go on.
+    bool Unavailable() const { return !FLock.Error().isEmpty(); }
+    QString Error() const { return FLock.Error(); }
+    QString LockFileName() const { return FLock.FileName(); }
 
     // The lock file's name for an ini file.
     static QString LockFileNameFor(const QString& iniFileName);
 
 private:
-    QString FLockFileName;
-    QString FError;
-    int FFd = -1;
-    bool FAcquired = false;
+    // Readable by others, so that another user's vocator on the same ini file sees it is taken.
+    TFileLock FLock;
 };
