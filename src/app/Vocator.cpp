@@ -12,6 +12,7 @@
 #include "platform/ApplicationEvents.h"
 #include "platform/CodePage.h"
 #include "platform/DateTime.h"
+#include "platform/DisplayProbe.h"
 #include "platform/IniFile.h"
 #include "platform/Paths.h"
 #include "platform/TerminationSignals.h"
@@ -57,8 +58,18 @@ bool WindowsWanted(const QStringList& arguments)
 {
     if (FindCmdLineSwitch(arguments, QStringLiteral("service")) || FindCmdLineSwitch(arguments, QStringLiteral("selftest")))
         return false;
-    return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
-           !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
+        qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        return false;
+    // A display that is named but gone (a stale DISPLAY of an old session) would end the program
+    // inside Qt; the announcements go on windowless instead, and the reason is logged.
+    QString why;
+    if (DisplayReachable(&why))
+        return true;
+    const QString line = QStringLiteral("No display can be reached (") + why + QStringLiteral("): running windowless");
+    WriteToFile(line);
+    std::fprintf(stderr, "%s\n", qPrintable(line));
+    return false;
 }
 
 int RunProgram(int argc, char** argv, const QStringList& arguments)

@@ -46,6 +46,26 @@ TEST_F(WindowlessVocator, SpeaksWelcomeTextAndEndsOnSigterm)
     EXPECT_TRUE(log.contains(") ThreadID:")) << log.constData();
 }
 
+// A display that is named but cannot be reached (a stale DISPLAY, a Wayland socket that is gone)
+// must not end the program inside the toolkit: it speaks windowless and says why, once.
+TEST_F(WindowlessVocator, UnreachableDisplayRunsWindowless)
+{
+    const struct {
+        const char* name;
+        const char* value;
+    } displays[] = {{"DISPLAY", ":97"}, {"DISPLAY", "127.0.0.1:97"}, {"WAYLAND_DISPLAY", "wayland-gone-97"}};
+    for (const auto& display : displays) {
+        SCOPED_TRACE(display.value);
+        TestSupport::TVocatorProcess vocator;
+        vocator.SetEnvironment(QString::fromLatin1(display.name), QString::fromLatin1(display.value));
+        vocator.WriteIni("[common]\ntimer=200\nWelcomeMsg=Hello\n[TTS]\nSAY_EXE=" RECORD_ARGS_PATH "\n");
+        ASSERT_TRUE(vocator.Start());
+        EXPECT_TRUE(vocator.WaitForSpoken(1));
+        EXPECT_TRUE(vocator.Stop());
+        EXPECT_EQ(vocator.Log().count(QStringLiteral("No display can be reached")), 1) << qPrintable(vocator.Log());
+    }
+}
+
 // A missing speech program: the log holds the exception line with its stack, and the program
 // keeps ticking until it is told to stop.
 TEST_F(WindowlessVocator, MissingSpeechProgramIsLoggedWithStack)
