@@ -22,12 +22,21 @@ bool IsArea(int value) { return value >= 0 && value < EPSNETAreaCount; }
 
 TEPSNETArea CharToArea(QChar c)
 {
+    if (const std::optional<TEPSNETArea> area = TryCharToArea(c))
+        return *area;
+    throw EEPSNETException(UnknownAreaText(c));
+}
+
+std::optional<TEPSNETArea> TryCharToArea(QChar c) noexcept
+{
     for (int area = 0; area < EPSNETAreaCount; ++area) {
         if (c == QLatin1Char(AreaLetters[area]))
             return static_cast<TEPSNETArea>(area);
     }
-    throw EEPSNETException(QStringLiteral("Unknown PLC area \"%1\"").arg(c));
+    return std::nullopt;
 }
+
+QString UnknownAreaText(QChar c) { return QStringLiteral("Unknown PLC area \"%1\"").arg(c); }
 
 QChar AreaToChar(TEPSNETArea Area)
 {

@@ -6,6 +6,7 @@
 #include <QChar>
 #include <QString>
 #include <cstdint>
+#include <optional>
 
 // EPSNET framing: the PLC memory areas, the two request frames this master sends (connect and
 // read N bytes), the frame check sum, the 6-byte header that wraps every frame on UDP, and the
@@ -19,8 +20,12 @@ VOCATOR_DECLARE_EXCEPTION(EEPSNETException, Exception)
 enum TEPSNETArea : std::uint8_t { _epsnet_x = 0, _epsnet_y = 1, _epsnet_s = 2, _epsnet_r = 3 };
 inline constexpr int EPSNETAreaCount = 4;
 
-// 'X', 'Y', 'S' or 'R' (upper case only); anything else raises "Unknown PLC area "%s"".
+// 'X', 'Y', 'S' or 'R' (upper case only); anything else raises UnknownAreaText.
 TEPSNETArea CharToArea(QChar c);
+// The same without raising: no value for a letter that is no area.
+std::optional<TEPSNETArea> TryCharToArea(QChar c) noexcept;
+// "Unknown PLC area "%s"".
+QString UnknownAreaText(QChar c);
 // The area's letter; a value outside 0..3 raises "Undefined PLC area "%d"".
 QChar AreaToChar(TEPSNETArea Area);
 

@@ -10,6 +10,24 @@ namespace {
 // A name quoted in a warning is cut here: a line of garbage can be megabytes long.
 constexpr qsizetype MaxQuotedName = 256;
 
+// The first four UTF-16 code units of a name, the first in the highest bits, a shorter name
+// filled up with zeros: a smaller prefix means a name that sorts first, an equal one says nothing.
+std::uint64_t NamePrefix(QStringView name)
+{
+    std::uint64_t prefix = 0;
+    for (qsizetype i = 0; i < 4; ++i)
+        prefix = (prefix << 16) | (i < name.size() ? name[i].unicode() : 0u);
+    return prefix;
+}
+
+// The most tags a text can give: the shortest tag line ("A R B 0 DT") has ten characters and
+// its line break.
+std::size_t MostTagsIn(QStringView text)
+{
+    constexpr qsizetype ShortestTagLine = 11;
+    return static_cast<std::size_t>(std::min(text.count(u'\n') + text.count(u'\r') + 1, text.size() / ShortestTagLine + 1));
+}
+
 bool StartsWithByteOrderMark(const QByteArray& bytes)
 {
     return bytes.startsWith("\xEF\xBB\xBF") || bytes.startsWith("\xFF\xFE") || bytes.startsWith("\xFE\xFF");
@@ -68,60 +86,127 @@ void TEpsnetTagList::LoadFromFile(const QString& PubFileName)
     LoadFromString(StartsWithByteOrderMark(bytes) ? DecodeTextBytes(bytes) : CodePage().Decode(bytes));
 }
 
-void TEpsnetTagList::LoadFromString(const QString& PubData) { LoadFromStringList(SplitTextLines(PubData)); }
+void TEpsnetTagList::LoadFromString(const QString& PubData)
+{
+    // The lines are looked at in place: a file at the download's size bound has close to a
+    // million of them, and copying each into a list of its own would cost more than parsing it.
+    TLoad load;
+    load.Loaded.reserve(MostTagsIn(PubData));
+    int lineNumber = 0;
+    qsizetype start = 0;
+    const QStringView text(PubData);
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (c != u'\r' && c != u'\n')
+            continue;
+        LoadLine(++lineNumber, text.sliced(start, i - start), load);
+        if (c == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n')
+            ++i;
+        start = i + 1;
+    }
+    if (start < text.size())
+        LoadLine(++lineNumber, text.sliced(start), load);
+    FinishLoad(load);
+}
 
 void TEpsnetTagList::LoadFromStringList(const QStringList& PubStrings)
 {
-    std::vector<TEntry> loaded;
-    FLoadWarnings.clear();
-    int warned = 0;
-    std::int64_t order = 0;
-    for (int i = 0; i < PubStrings.size(); ++i) {
-        const QString trimmed = TrimPubLine(PubStrings[i]);
-        if (!IsTagLine(trimmed))
-            continue;
-        auto tag = std::make_unique<TEPSNETTag>();
-        try {
-            tag->ParseLine(trimmed);
-        } catch (const Exception& e) {
-            Warn(i + 1, e.Message(), warned);
-            continue;
-        }
-        if (tag->Address() < 0 || std::int64_t{tag->Address()} + tag->Size() > TEPSNETRam::RamSize) {
-            Warn(i + 1,
-                 QStringLiteral("tag %1 lies outside the memory of area %2 (address %3, %4 bytes)")
-                     .arg(tag->Name().left(MaxQuotedName), AreaToChar(tag->Area()))
-                     .arg(tag->Address())
-                     .arg(tag->Size()),
-                 warned);
-            continue;
-        }
-        tag->SetCodePage(FCodePage ? &*FCodePage : nullptr);
-        loaded.push_back({std::move(tag), order++});
+    TLoad load;
+    for (int i = 0; i < PubStrings.size(); ++i)
+        LoadLine(i + 1, PubStrings[i], load);
+    FinishLoad(load);
+}
+
+void TEpsnetTagList::LoadLine(int lineNumber, QStringView line, TLoad& load)
+{
+    const QStringView trimmed = TrimmedPubLine(line);
+    if (!IsTagLine(trimmed))
+        return;
+    if (!load.Spare)
+        load.Spare = std::make_unique<TEPSNETTag>();
+    TEPSNETTag& tag = *load.Spare;
+    // Past the kept warnings only the count goes on, so their texts are not built.
+    const bool wantsText = load.Warned < MaxLoadWarnings;
+    TPubLineFault fault;
+    if (!tag.TryParseLine(trimmed, wantsText ? &fault : nullptr)) {
+        Warn(lineNumber, fault.Text, load);
+        return;
     }
-    if (warned > MaxLoadWarnings)
-        FLoadWarnings << QStringLiteral("%1 more PUB lines left out").arg(warned - MaxLoadWarnings);
-    if (loaded.empty()) {
+    if (tag.Address() < 0 || std::int64_t{tag.Address()} + tag.Size() > TEPSNETRam::RamSize) {
+        Warn(lineNumber,
+             wantsText ? QStringLiteral("tag %1 lies outside the memory of area %2 (address %3, %4 bytes)")
+                             .arg(tag.Name().left(MaxQuotedName), AreaToChar(tag.Area()))
+                             .arg(tag.Address())
+                             .arg(tag.Size())
+                       : QString(),
+             load);
+        return;
+    }
+    tag.SetCodePage(FCodePage ? &*FCodePage : nullptr);
+    const auto order = static_cast<std::int64_t>(load.Loaded.size());
+    load.Loaded.push_back({std::move(load.Spare), order});
+}
+
+void TEpsnetTagList::FinishLoad(TLoad& load)
+{
+    FLoadWarnings = std::move(load.Warnings);
+    if (load.Warned > MaxLoadWarnings)
+        FLoadWarnings << QStringLiteral("%1 more PUB lines left out").arg(load.Warned - MaxLoadWarnings);
+    if (load.Loaded.empty()) {
         const QString first = FLoadWarnings.isEmpty() ? QString() : QStringLiteral(": ") + FLoadWarnings.front();
         throw EEPSNETException(QStringLiteral("PUB file not loaded: no usable tag") + first);
     }
-    FItems = std::move(loaded);
-    FNextOrder = order;
+    FNextOrder = static_cast<std::int64_t>(load.Loaded.size());
+    FItems = std::move(load.Loaded);
     SortByName();
 }
 
-void TEpsnetTagList::Warn(int lineNumber, const QString& why, int& warnings)
+void TEpsnetTagList::Warn(int lineNumber, const QString& why, TLoad& load)
 {
-    if (++warnings <= MaxLoadWarnings)
-        FLoadWarnings << QStringLiteral("PUB line %1 left out: %2").arg(lineNumber).arg(why);
+    if (++load.Warned <= MaxLoadWarnings)
+        load.Warnings << QStringLiteral("PUB line %1 left out: %2").arg(lineNumber).arg(why);
 }
 
 void TEpsnetTagList::SortByName()
 {
-    std::sort(FItems.begin(), FItems.end(), [](const TEntry& a, const TEntry& b) {
-        const int order = QStringView(a.Tag->Name()).compare(b.Tag->Name(), Qt::CaseSensitive);
+    // The names are sorted as keys side by side, each with the place of its entry, and the
+    // entries then moved into their places: comparing through the entries would reach every name over two
+    // pointers, which for a large file costs more than the comparisons themselves. The first
+    // code units of the name, packed into a number, decide most comparisons without reading it.
+    struct TNameKey {
+        std::uint64_t Prefix;
+        QStringView Name;
+        std::int64_t Order;
+        std::size_t Index;
+    };
+    std::vector<TNameKey> keys;
+    keys.reserve(FItems.size());
+    for (std::size_t i = 0; i < FItems.size(); ++i) {
+        const QStringView name = FItems[i].Tag->Name();
+        keys.push_back({NamePrefix(name), name, FItems[i].Order, i});
+    }
+    std::sort(keys.begin(), keys.end(), [](const TNameKey& a, const TNameKey& b) {
+        if (a.Prefix != b.Prefix)
+            return a.Prefix < b.Prefix;
+        const int order = a.Name.compare(b.Name, Qt::CaseSensitive);
         return order != 0 ? order < 0 : a.Order < b.Order;
     });
+    // Entry i takes the one of key i, cycle by cycle, so that no second list is needed; a key
+    // whose entry is in place points at itself.
+    for (std::size_t start = 0; start < keys.size(); ++start) {
+        if (keys[start].Index == start)
+            continue;
+        TEntry first = std::move(FItems[start]);
+        std::size_t place = start;
+        while (keys[place].Index != start) {
+            const std::size_t from = keys[place].Index;
+            FItems[place] = std::move(FItems[from]);
+            keys[place].Index = place;
+            place = from;
+        }
+        FItems[place] = std::move(first);
+        keys[place].Index = place;
+    }
     FNameSorted = true;
 }
 

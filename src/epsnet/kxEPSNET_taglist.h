@@ -90,7 +90,17 @@ private:
     TEPSNETTag& TagByName(const QString& Name);
     void CheckIndex(int index) const;
 
-    void Warn(int lineNumber, const QString& why, int& warnings);
+    // What one load has made so far; the list takes it over only when it has a usable tag.
+    struct TLoad {
+        std::vector<TEntry> Loaded;
+        QStringList Warnings;
+        int Warned = 0;
+        // The tag the next line is parsed into; a line that fails leaves it for the next.
+        std::unique_ptr<TEPSNETTag> Spare;
+    };
+    void LoadLine(int lineNumber, QStringView line, TLoad& load);
+    void FinishLoad(TLoad& load);
+    void Warn(int lineNumber, const QString& why, TLoad& load);
 
     std::vector<TEntry> FItems;
     QStringList FLoadWarnings;

@@ -24,14 +24,30 @@ QString QuotedForMessage(QStringView text)
     return text.left(MaxQuotedLength).toString() + QStringLiteral("...");
 }
 
-[[noreturn]] void RaiseWrongLineFormat(QStringView line)
+QString WrongLineFormatText(QStringView line) { return QStringLiteral("Wrong line format:") + QuotedForMessage(line); }
+
+QString UnsupportedDatatypeText(QStringView dataType)
 {
-    throw EEPSNETException(QStringLiteral("Wrong line format:") + QuotedForMessage(line));
+    return QStringLiteral("Unsupported datatype \"%1\"").arg(QuotedForMessage(dataType));
 }
 
-[[noreturn]] void RaiseUnsupportedDatatype(const QString& dataType)
+QString NotAnIntegerText(QStringView text) { return QStringLiteral("'%1' is not a valid integer value").arg(QuotedForMessage(text)); }
+
+// Fills *fault, when there is one to fill, with the text that makeText builds; false always.
+template <typename TMakeText> bool Fail(TPubLineFault* fault, bool notANumber, TMakeText makeText)
 {
-    throw EEPSNETException(QStringLiteral("Unsupported datatype \"%1\"").arg(QuotedForMessage(dataType)));
+    if (fault) {
+        fault->NotANumber = notANumber;
+        fault->Text = makeText();
+    }
+    return false;
+}
+
+[[noreturn]] void Raise(const TPubLineFault& fault)
+{
+    if (fault.NotANumber)
+        throw EConvertError(fault.Text);
+    throw EEPSNETException(fault.Text);
 }
 
 bool IsTrimmedChar(QChar c)
@@ -151,9 +167,13 @@ constexpr double UnixEpochDate = 25569.0;
 
 std::int32_t DecimalStrToInt(QStringView text)
 {
-    auto fail = [&] {
-        throw EConvertError(QStringLiteral("'%1' is not a valid integer value").arg(QuotedForMessage(text)));
-    };
+    if (const std::optional<std::int32_t> value = TryDecimalStrToInt(text))
+        return *value;
+    throw EConvertError(NotAnIntegerText(text));
+}
+
+std::optional<std::int32_t> TryDecimalStrToInt(QStringView text) noexcept
+{
     qsizetype i = 0;
     while (i < text.size() && text[i] == u' ')
         ++i;
@@ -161,24 +181,26 @@ std::int32_t DecimalStrToInt(QStringView text)
     if (i < text.size() && (text[i] == u'-' || text[i] == u'+'))
         negative = text[i++] == u'-';
     if (i == text.size())
-        fail();
+        return std::nullopt;
     std::int64_t value = 0;
     for (; i < text.size(); ++i) {
         const char16_t c = text[i].unicode();
         if (c < u'0' || c > u'9')
-            fail();
+            return std::nullopt;
         value = value * 10 + (c - u'0');
         if (value > std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1)
-            fail();
+            return std::nullopt;
     }
     if (negative)
         value = -value;
     if (value > std::numeric_limits<std::int32_t>::max())
-        fail();
+        return std::nullopt;
     return static_cast<std::int32_t>(value);
 }
 
-QString TrimPubLine(QStringView line)
+QString TrimPubLine(QStringView line) { return TrimmedPubLine(line).toString(); }
+
+QStringView TrimmedPubLine(QStringView line) noexcept
 {
     qsizetype first = 0;
     qsizetype end = line.size();
@@ -186,7 +208,7 @@ QString TrimPubLine(QStringView line)
         ++first;
     while (end > first && IsTrimmedChar(line[end - 1]))
         --end;
-    return line.mid(first, end - first).toString();
+    return line.sliced(first, end - first);
 }
 
 bool IsTagLine(QStringView trimmedLine)
@@ -199,15 +221,31 @@ bool IsTagLine(QStringView trimmedLine)
 
 TEPSNETDataType StringToEpsnetType(const QString& ADataType, const QString& ADataSize, std::int32_t& Size)
 {
+    TPubLineFault fault;
+    if (const std::optional<TEPSNETDataType> type = TryStringToEpsnetType(ADataType, ADataSize, Size, &fault))
+        return *type;
+    Raise(fault);
+}
+
+std::optional<TEPSNETDataType> TryStringToEpsnetType(QStringView ADataType, QStringView ADataSize, std::int32_t& Size,
+                                                      TPubLineFault* fault)
+{
     if (ADataType.startsWith(u"STRING")) {
-        const std::int32_t length = DecimalStrToInt(BracketedText(ADataType));
-        if (length < 0 || length > MaxStringLength)
-            RaiseUnsupportedDatatype(ADataType);
-        Size = length + 1;
+        const QStringView lengthText = BracketedText(ADataType);
+        const std::optional<std::int32_t> length = TryDecimalStrToInt(lengthText);
+        if (!length) {
+            Fail(fault, true, [&] { return NotAnIntegerText(lengthText); });
+            return std::nullopt;
+        }
+        if (*length < 0 || *length > MaxStringLength) {
+            Fail(fault, false, [&] { return UnsupportedDatatypeText(ADataType); });
+            return std::nullopt;
+        }
+        Size = *length + 1;
         return _epsdt_String;
     }
     for (const TTypeWord& entry : TypeWords) {
-        if (ADataType == entry.Word) {
+        if (ADataType == QStringView(entry.Word)) {
             Size = entry.Size;
             return entry.Type;
         }
@@ -216,7 +254,8 @@ TEPSNETDataType StringToEpsnetType(const QString& ADataType, const QString& ADat
         Size = 1;
         return _epsdt_Enum;
     }
-    RaiseUnsupportedDatatype(ADataType);
+    Fail(fault, false, [&] { return UnsupportedDatatypeText(ADataType); });
+    return std::nullopt;
 }
 
 void EpsnetDataTypeToString(TEPSNETDataType ADataType, QString& text)
@@ -237,33 +276,55 @@ void EpsnetDataTypeToString(TEPSNETDataType ADataType, QString& text)
 
 bool TEPSNETTag::ParseLine(const QString& Line)
 {
-    const QString line = TrimPubLine(Line);
+    TPubLineFault fault;
+    if (!TryParseLine(Line, &fault))
+        Raise(fault);
+    return true;
+}
+
+bool TEPSNETTag::TryParseLine(QStringView Line, TPubLineFault* fault)
+{
+    const QStringView line = TrimmedPubLine(Line);
     // The description is all after the first ";", so a type word written against it ("BOOL;on")
     // is still the type word.
     const qsizetype semicolon = line.indexOf(u';');
-    const TLineFields fields = SplitLineFields(QStringView(line).left(semicolon < 0 ? line.size() : semicolon));
+    const TLineFields fields = SplitLineFields(line.left(semicolon < 0 ? line.size() : semicolon));
     auto field = [&](int index) { return fields[std::size_t(index)]; };
+    auto wrongFormat = [&] { return Fail(fault, false, [&] { return WrongLineFormatText(line); }); };
+    auto notANumber = [&](QStringView text) { return Fail(fault, true, [&] { return NotAnIntegerText(text); }); };
 
     FName = field(0).toString();
     FDescription.clear();
     FBit = 0;
     if (field(1).isEmpty())
-        RaiseWrongLineFormat(line);
-    FArea = CharToArea(field(1).front());
-    FAddress = DecimalStrToInt(field(3));
+        return wrongFormat();
+    const std::optional<TEPSNETArea> area = TryCharToArea(field(1).front());
+    if (!area)
+        return Fail(fault, false, [&] { return UnknownAreaText(field(1).front()); });
+    FArea = *area;
+    const std::optional<std::int32_t> address = TryDecimalStrToInt(field(3));
+    if (!address)
+        return notANumber(field(3));
+    FAddress = *address;
 
     int typeField = 4;
     if (field(2) == u"B") {
         if (field(4).isEmpty())
-            RaiseWrongLineFormat(line);
+            return wrongFormat();
         if (field(4).startsWith(u'.')) {
-            FBit = DecimalStrToInt(field(4).mid(1));
+            const std::optional<std::int32_t> bit = TryDecimalStrToInt(field(4).mid(1));
+            if (!bit)
+                return notANumber(field(4).mid(1));
+            FBit = *bit;
             typeField = 5;
         }
     }
-    FDataType = StringToEpsnetType(TrimPubLine(field(typeField)), field(2).toString(), FSize);
+    const std::optional<TEPSNETDataType> type = TryStringToEpsnetType(TrimmedPubLine(field(typeField)), field(2), FSize, fault);
+    if (!type)
+        return false;
+    FDataType = *type;
     if (semicolon >= 0)
-        FDescription = TrimPubLine(QStringView(line).mid(semicolon + 1));
+        FDescription = TrimPubLine(line.mid(semicolon + 1));
     return true;
 }
 

@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringView>
 #include <cstdint>
+#include <optional>
 
 // Tags: one variable of the PLC's PUB file each, with its area, address, type and description,
 // and the conversions from the bytes of the area's RAM image to booleans, numbers, dates and text.
@@ -50,17 +51,31 @@ enum TEPSNETDataType : std::uint8_t {
 // The longest STRING the PUB file may declare: its n + 1 bytes fill a whole area image.
 inline constexpr std::int32_t MaxStringLength = TEPSNETRam::RamSize - 1;
 
+// Why a PUB line gives no tag: the message of the exception the throwing parser raises for it,
+// and which exception that is (EConvertError for a field that is not a number, otherwise
+// EEPSNETException).
+struct TPubLineFault {
+    bool NotANumber = false;
+    QString Text;
+};
+
 // The type and size of a type word (exact, case-sensitive). "STRING[n]" gives n + 1 bytes; a
 // length that is not a number raises EConvertError, one outside 0 .. MaxStringLength raises
 // "Unsupported datatype "%s"". A word outside the table is an enumeration when ADataSize is "B",
 // otherwise "Unsupported datatype "%s"".
 TEPSNETDataType StringToEpsnetType(const QString& ADataType, const QString& ADataSize, std::int32_t& Size);
+// The same without raising: no value, and the fault in *fault unless it is null (the text is
+// only built when asked for, as a file of broken lines asks for few of them).
+std::optional<TEPSNETDataType> TryStringToEpsnetType(QStringView ADataType, QStringView ADataSize, std::int32_t& Size,
+                                                      TPubLineFault* fault);
 // The type word of ADataType ("STRING" without a length); text is left as it was for
 // enumerations and values outside the table.
 void EpsnetDataTypeToString(TEPSNETDataType ADataType, QString& text);
 
 // A PUB line without leading and trailing white space and control characters.
 QString TrimPubLine(QStringView line);
+// The same as a view into the line.
+QStringView TrimmedPubLine(QStringView line) noexcept;
 // True for a trimmed line that starts with an ASCII letter; every other line is skipped.
 bool IsTagLine(QStringView trimmedLine);
 
@@ -68,6 +83,8 @@ bool IsTagLine(QStringView trimmedLine);
 // anything else, or a number outside 32 bits, raises EConvertError "'%s' is not a valid integer
 // value".
 std::int32_t DecimalStrToInt(QStringView text);
+// The same without raising: no value for a text that DecimalStrToInt rejects.
+std::optional<std::int32_t> TryDecimalStrToInt(QStringView text) noexcept;
 
 // One variable of the PLC. Its value is read from the image DataPtr of its area at byte Address.
 // A tag whose bytes reach past the image reads the bytes inside it and zero for the rest; a tag
@@ -82,6 +99,8 @@ public:
     // Returns true or raises (EEPSNETException, or EConvertError for a field that is not a
     // number); the tag is then left partly filled.
     bool ParseLine(const QString& Line);
+    // The same without raising: false, and the fault in *fault unless it is null.
+    bool TryParseLine(QStringView Line, TPubLineFault* fault);
 
     TEPSNETArea Area() const noexcept { return FArea; }
     std::int32_t Address() const noexcept { return FAddress; }
