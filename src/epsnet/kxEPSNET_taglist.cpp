@@ -3,6 +3,7 @@
 #include "platform/TextFile.h"
 #include <QFile>
 #include <algorithm>
+#include <compare>
 #include <mutex>
 
 namespace {
@@ -10,15 +11,21 @@ namespace {
 // A name quoted in a warning is cut here: a line of garbage can be megabytes long.
 constexpr qsizetype MaxQuotedName = 256;
 
-// The first four UTF-16 code units of a name, the first in the highest bits, a shorter name
+// The first eight UTF-16 code units of a name, the first in the highest bits, a shorter name
 // filled up with zeros: a smaller prefix means a name that sorts first, an equal one says nothing.
-std::uint64_t NamePrefix(QStringView name)
-{
-    std::uint64_t prefix = 0;
-    for (qsizetype i = 0; i < 4; ++i)
-        prefix = (prefix << 16) | (i < name.size() ? name[i].unicode() : 0u);
-    return prefix;
-}
+struct TNamePrefix {
+    std::uint64_t High = 0;
+    std::uint64_t Low = 0;
+
+    explicit TNamePrefix(QStringView name)
+    {
+        for (qsizetype i = 0; i < 8; ++i) {
+            std::uint64_t& half = i < 4 ? High : Low;
+            half = (half << 16) | (i < name.size() ? name[i].unicode() : 0u);
+        }
+    }
+    auto operator<=>(const TNamePrefix&) const = default;
+};
 
 // The most tags a text can give: the shortest tag line ("A R B 0 DT") has ten characters and
 // its line break.
@@ -170,26 +177,26 @@ void TEpsnetTagList::Warn(int lineNumber, const QString& why, TLoad& load)
 void TEpsnetTagList::SortByName()
 {
     // The names are sorted as keys side by side, each with the place of its entry, and the
-    // entries then moved into their places: comparing through the entries would reach every name over two
-    // pointers, which for a large file costs more than the comparisons themselves. The first
-    // code units of the name, packed into a number, decide most comparisons without reading it.
+    // entries then moved into their places: comparing through the entries would reach every
+    // name over two pointers, which for a large file costs more than the comparisons
+    // themselves. The first code units of a name decide most comparisons without reading it;
+    // only tags of the same name look up the order they were added in.
     struct TNameKey {
-        std::uint64_t Prefix;
+        TNamePrefix Prefix;
         QStringView Name;
-        std::int64_t Order;
-        std::size_t Index;
+        std::uint32_t Index;
     };
     std::vector<TNameKey> keys;
     keys.reserve(FItems.size());
     for (std::size_t i = 0; i < FItems.size(); ++i) {
         const QStringView name = FItems[i].Tag->Name();
-        keys.push_back({NamePrefix(name), name, FItems[i].Order, i});
+        keys.push_back({TNamePrefix(name), name, static_cast<std::uint32_t>(i)});
     }
-    std::sort(keys.begin(), keys.end(), [](const TNameKey& a, const TNameKey& b) {
+    std::sort(keys.begin(), keys.end(), [this](const TNameKey& a, const TNameKey& b) {
         if (a.Prefix != b.Prefix)
             return a.Prefix < b.Prefix;
         const int order = a.Name.compare(b.Name, Qt::CaseSensitive);
-        return order != 0 ? order < 0 : a.Order < b.Order;
+        return order != 0 ? order < 0 : FItems[a.Index].Order < FItems[b.Index].Order;
     });
     // Entry i takes the one of key i, cycle by cycle, so that no second list is needed; a key
     // whose entry is in place points at itself.
@@ -201,11 +208,11 @@ void TEpsnetTagList::SortByName()
         while (keys[place].Index != start) {
             const std::size_t from = keys[place].Index;
             FItems[place] = std::move(FItems[from]);
-            keys[place].Index = place;
+            keys[place].Index = static_cast<std::uint32_t>(place);
             place = from;
         }
         FItems[place] = std::move(first);
-        keys[place].Index = place;
+        keys[place].Index = static_cast<std::uint32_t>(place);
     }
     FNameSorted = true;
 }
