@@ -176,44 +176,29 @@ void TEpsnetTagList::Warn(int lineNumber, const QString& why, TLoad& load)
 
 void TEpsnetTagList::SortByName()
 {
-    // The names are sorted as keys side by side, each with the place of its entry, and the
-    // entries then moved into their places: comparing through the entries would reach every
-    // name over two pointers, which for a large file costs more than the comparisons
-    // themselves. The first code units of a name decide most comparisons without reading it;
-    // only tags of the same name look up the order they were added in.
+    // The entries are sorted side by side with a view of their names, and then put back in
+    // order: comparing through the entries would reach every name over two pointers, which for
+    // a large file costs more than the comparisons themselves. The first code units of a name
+    // decide most comparisons without reading it.
     struct TNameKey {
         TNamePrefix Prefix;
         QStringView Name;
-        std::uint32_t Index;
+        TEntry Entry;
     };
     std::vector<TNameKey> keys;
     keys.reserve(FItems.size());
-    for (std::size_t i = 0; i < FItems.size(); ++i) {
-        const QStringView name = FItems[i].Tag->Name();
-        keys.push_back({TNamePrefix(name), name, static_cast<std::uint32_t>(i)});
+    for (TEntry& entry : FItems) {
+        const QStringView name = entry.Tag->Name();
+        keys.push_back({TNamePrefix(name), name, std::move(entry)});
     }
-    std::sort(keys.begin(), keys.end(), [this](const TNameKey& a, const TNameKey& b) {
+    std::sort(keys.begin(), keys.end(), [](const TNameKey& a, const TNameKey& b) {
         if (a.Prefix != b.Prefix)
             return a.Prefix < b.Prefix;
         const int order = a.Name.compare(b.Name, Qt::CaseSensitive);
-        return order != 0 ? order < 0 : FItems[a.Index].Order < FItems[b.Index].Order;
+        return order != 0 ? order < 0 : a.Entry.Order < b.Entry.Order;
     });
-    // Entry i takes the one of key i, cycle by cycle, so that no second list is needed; a key
-    // whose entry is in place points at itself.
-    for (std::size_t start = 0; start < keys.size(); ++start) {
-        if (keys[start].Index == start)
-            continue;
-        TEntry first = std::move(FItems[start]);
-        std::size_t place = start;
-        while (keys[place].Index != start) {
-            const std::size_t from = keys[place].Index;
-            FItems[place] = std::move(FItems[from]);
-            keys[place].Index = static_cast<std::uint32_t>(place);
-            place = from;
-        }
-        FItems[place] = std::move(first);
-        keys[place].Index = static_cast<std::uint32_t>(place);
-    }
+    for (std::size_t i = 0; i < keys.size(); ++i)
+        FItems[i] = std::move(keys[i].Entry);
     FNameSorted = true;
 }
 
