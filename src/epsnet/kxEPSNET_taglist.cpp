@@ -163,6 +163,9 @@ void TEpsnetTagList::FinishLoad(TLoad& load)
         const QString first = FLoadWarnings.isEmpty() ? QString() : QStringLiteral(": ") + FLoadWarnings.front();
         throw EEPSNETException(QStringLiteral("PUB file not loaded: no usable tag") + first);
     }
+    // The room reserved for the most tags the text could give is given back when few came of it.
+    if (load.Loaded.capacity() > 2 * load.Loaded.size() + 1024)
+        load.Loaded.shrink_to_fit();
     FNextOrder = static_cast<std::int64_t>(load.Loaded.size());
     FItems = std::move(load.Loaded);
     SortByName();
