@@ -97,7 +97,10 @@ TDM::~TDM()
     PLC = nullptr;
 }
 
-QString TDM::ModuleIniFileName() const { return ChangeFileExt(ExecutablePath(), QStringLiteral(".ini")); }
+QString TDM::ModuleIniFileName() const
+{
+    return FModuleIniFileName.isEmpty() ? ChangeFileExt(ExecutablePath(), QStringLiteral(".ini")) : FModuleIniFileName;
+}
 
 void TDM::ReadSettings(TIniFile& ini, TTTSMsg& welcome)
 {

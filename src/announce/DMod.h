@@ -72,9 +72,9 @@ public:
     int TimerInterval() const noexcept { return FTimerInterval; }
     int SlowTimerInterval() const noexcept { return FSlowTimerInterval; }
 
-protected:
-    // The ini file beside the executable; tests point it elsewhere.
-    virtual QString ModuleIniFileName() const;
+    // The ini file the module reads: the one beside the executable unless another is named.
+    QString ModuleIniFileName() const;
+    void SetModuleIniFileName(const QString& fileName) { FModuleIniFileName = fileName; }
 
 private:
     void TimerTimer(QObject* Sender);
@@ -90,6 +90,7 @@ private:
 
     int FTimerInterval = 10000;
     int FSlowTimerInterval = 10000;
+    QString FModuleIniFileName;
     bool FWorkOpened = false;
     std::deque<TTTSMsg> FSayBuffer;
     // Messages dropped from the full queue since the last tick; the first is logged with its

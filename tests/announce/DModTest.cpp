@@ -14,16 +14,12 @@ using TestSupport::TTempDir;
 namespace {
 
 // The data module reading a test's own ini file instead of the one beside the executable.
-class TTestDM : public TDM {
-public:
-    explicit TTestDM(QString iniFile) : FIniFile(std::move(iniFile)) {}
-
-protected:
-    QString ModuleIniFileName() const override { return FIniFile; }
-
-private:
-    QString FIniFile;
-};
+std::unique_ptr<TDM> DataModuleOn(const QString& iniFile)
+{
+    auto dm = std::make_unique<TDM>();
+    dm->SetModuleIniFileName(iniFile);
+    return dm;
+}
 
 // A data module in a fresh folder: its ini file, its log file, a recording speech program.
 class DataModule : public ::testing::Test {
@@ -40,10 +36,10 @@ protected:
         qunsetenv("RECORD_SLEEP_MS");
     }
 
-    std::unique_ptr<TTestDM> Create(const QByteArray& ini)
+    std::unique_ptr<TDM> Create(const QByteArray& ini)
     {
         TestSupport::WriteFileBytes(Dir.File("vocator.ini"), ini);
-        auto dm = std::make_unique<TTestDM>(Dir.File("vocator.ini"));
+        auto dm = DataModuleOn(Dir.File("vocator.ini"));
         dm->InitModule(QString(), QStringLiteral("DB"));
         return dm;
     }
@@ -151,7 +147,8 @@ TEST_F(DataModule, StopAndStartMarkThePause)
 TEST_F(DataModule, GarbledIniGivesDefaults)
 {
     TestSupport::WriteFileBytes(Dir.File("vocator.ini"), QByteArray("\x00\xff[common\ntimer=abc\n=\n[[[", 22));
-    TTestDM dm(Dir.File("vocator.ini"));
+    TDM dm;
+    dm.SetModuleIniFileName(Dir.File("vocator.ini"));
     dm.InitModule(QString(), QString());
     EXPECT_EQ(dm.TimerInterval(), 10000);
     EXPECT_EQ(dm.SlowTimerInterval(), 10000);

@@ -21,18 +21,6 @@ using TestSupport::WaitUntil;
 
 namespace {
 
-// The data module reading the test's own ini file.
-class TTestDM : public TDM {
-public:
-    explicit TTestDM(QString iniFile) : FIniFile(std::move(iniFile)) {}
-
-protected:
-    QString ModuleIniFileName() const override { return FIniFile; }
-
-private:
-    QString FIniFile;
-};
-
 QStringList Texts(const QList<QAction*>& actions)
 {
     QStringList texts;
@@ -65,7 +53,8 @@ protected:
     void Create(const QByteArray& ini = "[common]\ntimer=100\n[TTS]\nSAY_EXE=" RECORD_ARGS_PATH "\n")
     {
         TestSupport::WriteFileBytes(Dir.File("vocator.ini"), ini);
-        DM = std::make_unique<TTestDM>(Dir.File("vocator.ini"));
+        DM = std::make_unique<TDM>();
+        DM->SetModuleIniFileName(Dir.File("vocator.ini"));
         Main = std::make_unique<TMain>(DM.get());
         Main->InitModule(QString());
         Main->show();
@@ -75,7 +64,7 @@ protected:
 
     TTempDir Dir;
     TLogSystemScope LogSystem;
-    std::unique_ptr<TTestDM> DM;
+    std::unique_ptr<TDM> DM;
     std::unique_ptr<TMain> Main;
 };
 

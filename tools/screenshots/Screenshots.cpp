@@ -18,18 +18,6 @@
 
 namespace {
 
-// The data module reading the ini file the tool writes, not one beside the tool.
-class TScreenshotDM : public TDM {
-public:
-    explicit TScreenshotDM(QString iniFile) : FIniFile(std::move(iniFile)) {}
-
-protected:
-    QString ModuleIniFileName() const override { return FIniFile; }
-
-private:
-    QString FIniFile;
-};
-
 bool Save(QWidget* widget, const QString& file)
 {
     if (!widget->grab().save(file)) {
@@ -76,7 +64,9 @@ int main(int argc, char** argv)
                                 "[TTS]\nSAY_EXE=/bin/true\nTag_Message=Hlaseni\n")
                   .toUtf8());
     ini.close();
-    TScreenshotDM dm(ini.fileName());
+    // The data module reads the ini file the tool writes, not one beside the tool.
+    TDM dm;
+    dm.SetModuleIniFileName(ini.fileName());
     TMain main(&dm);
     main.InitModule(QString());
     main.show();
