@@ -99,7 +99,7 @@ TDM::~TDM()
 
 QString TDM::ModuleIniFileName() const
 {
-    return FModuleIniFileName.isEmpty() ? ChangeFileExt(ExecutablePath(), QStringLiteral(".ini")) : FModuleIniFileName;
+    return FModuleIniFileName.isEmpty() ? DefaultIniFileName() : FModuleIniFileName;
 }
 
 void TDM::ReadSettings(TIniFile& ini, TTTSMsg& welcome)

@@ -67,14 +67,12 @@ bool CheckLogFile()
     return Report(QStringLiteral("log file"), after.exists() && after.size() > before, file);
 }
 
-QString ModuleIniFileName() { return ChangeFileExt(ExecutablePath(), QStringLiteral(".ini")); }
-
 // Runs the configured speech program with an empty text, which speaks nothing, and waits until
 // it has closed its output and ended, within a bound so that a hanging program fails the check
 // (its process group is then ended); an exit status other than 0 or a signal fails it too.
 bool CheckSpeechProgram()
 {
-    const TIniFile ini(ModuleIniFileName());
+    const TIniFile ini(DefaultIniFileName());
     TExternalScripting runner;
     runner.SetExternalScriptor(ParsePath(ini.ReadString(QStringLiteral("TTS"), QStringLiteral("SAY_EXE"), QStringLiteral("($APPLICATION$)/say"))));
     runner.SetCommandLine(QStringLiteral("@ "));
@@ -97,7 +95,7 @@ bool CheckSpeechProgram()
 // without a PUB file from the PLC within the bound, there is nothing to check against here.
 TCheckResult CheckMessageTag()
 {
-    TIniFile ini(ModuleIniFileName());
+    TIniFile ini(DefaultIniFileName());
     const QString tagName = ini.ReadString(QStringLiteral("TTS"), QStringLiteral("Tag_Message"), QString());
     TkxEPSNETMaster master(nullptr);
     master.SetIniFileSection(QStringLiteral("PLC"));

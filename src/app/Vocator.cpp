@@ -36,7 +36,7 @@ QStringList RawArguments(int argc, char** argv)
 // The process code page comes from the ini file before anything is logged.
 void ApplyCodePage()
 {
-    const TIniFile ini(ChangeFileExt(ExecutablePath(), QStringLiteral(".ini")));
+    const TIniFile ini(DefaultIniFileName());
     const QString codePage = ini.ReadString(QStringLiteral("common"), QStringLiteral("CodePage"), QString());
     if (!codePage.isEmpty())
         SetAnsiCodePage(codePage);
@@ -85,7 +85,7 @@ int RunProgram(int argc, char** argv, const QStringList& arguments)
         return RunSelfTest();
     }
     // One windowless instance per ini file, held until the program ends.
-    const std::unique_ptr<TInstanceLock> instanceLock = LockIniFile(ChangeFileExt(ExecutablePath(), QStringLiteral(".ini")), AppName);
+    const std::unique_ptr<TInstanceLock> instanceLock = LockIniFile(DefaultIniFileName(), AppName);
     if (!instanceLock)
         return 1;
 
@@ -130,7 +130,7 @@ int main(int argc, char** argv)
         WriteVersionsFile();
         return 0;
     }
-    ApplyLogFileSettings(ChangeFileExt(ExecutablePath(), QStringLiteral(".ini")));
+    ApplyLogFileSettings(DefaultIniFileName());
     if (WindowsWanted(arguments))
         return RunWindowedProgram(argc, argv);
     return RunProgram(argc, argv, arguments);

@@ -50,3 +50,5 @@ QString ExtractFileName(const QString& fileName)
 {
     return fileName.mid(fileName.lastIndexOf(u'/') + 1);
 }
+
+QString DefaultIniFileName() { return ChangeFileExt(ExecutablePath(), QStringLiteral(".ini")); }

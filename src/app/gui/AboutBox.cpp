@@ -79,6 +79,6 @@ void TAboutBox::Refresh()
     ProductName->setText(GetPrgInfo(QStringLiteral("ProductName")));
     Version->setText(GetPrgInfo(QStringLiteral("FileVersion")));
     QtVersion->setText(QStringLiteral("%1 (built with %2)").arg(QString::fromLatin1(qVersion()), QStringLiteral(QT_VERSION_STR)));
-    IniFile->setText(ChangeFileExt(ExecutablePath(), QStringLiteral(".ini")));
+    IniFile->setText(DefaultIniFileName());
     LogFile->setText(DefaultFileName());
 }
